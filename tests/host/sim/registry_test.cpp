@@ -1,0 +1,246 @@
+// The simulated registry: advapi32 size and error semantics, handles, access.
+#include <sim/world.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kVendor[] = "HKLM\\SOFTWARE\\Vendor";
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim::resetWorld(); }
+    sim::Registry& reg() { return sim::world().registry; }
+
+    HKEY openVendor(REGSAM sam = KEY_READ) {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, sam, &key));
+        return key;
+    }
+};
+
+TEST_F(RegistryTest, QueryValueSizeSemantics) {
+    reg().setString(kVendor, "DefaultTVAPP", "abc");
+    reg().setRaw(kVendor, "Bare", REG_SZ, {'a', 'b'});
+    reg().setRaw(kVendor, "Blob", REG_BINARY, {0, 1, 0, 2, 0});
+    reg().setDword(kVendor, "Port", 0x12345678);
+    HKEY key = openVendor();
+
+    DWORD type = 0, size = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "DefaultTVAPP", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(DWORD{REG_SZ}, type);
+    EXPECT_EQ(4u, size);
+
+    char buf[8];
+    std::memset(buf, 'Z', sizeof buf);
+    size = 4;  // exact fit, terminator included
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "DefaultTVAPP", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+    EXPECT_EQ(4u, size);
+    EXPECT_STREQ("abc", buf);
+
+    std::memset(buf, 'Z', sizeof buf);
+    size = 3;  // one byte short: size reports the need, buffer untouched
+    type = 0;
+    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "DefaultTVAPP", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
+    EXPECT_EQ(4u, size);
+    EXPECT_EQ(DWORD{REG_SZ}, type);
+    EXPECT_EQ(std::string(8, 'Z'), std::string(buf, 8));
+
+    std::memset(buf, 'Z', sizeof buf);
+    size = sizeof buf;  // a string stored without a terminator comes back without one
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Bare", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+    EXPECT_EQ(2u, size);
+    EXPECT_EQ("abZ", std::string(buf, 3));
+
+    BYTE blob[5] = {9, 9, 9, 9, 9};
+    size = sizeof blob;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Blob", nullptr, &type, blob, &size));
+    EXPECT_EQ(DWORD{REG_BINARY}, type);
+    EXPECT_EQ(std::vector<BYTE>({0, 1, 0, 2, 0}), std::vector<BYTE>(blob, blob + 5));
+
+    DWORD port = 0;
+    size = sizeof port;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Port", nullptr, &type, reinterpret_cast<BYTE*>(&port), &size));
+    EXPECT_EQ(0x12345678u, port);
+    EXPECT_EQ(DWORD{REG_DWORD}, type);
+
+    size = sizeof buf;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "Missing", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, nullptr, nullptr, nullptr, nullptr, &size));  // no default value
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExA(key, "Port", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), nullptr));
+
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(0u, reg().openHandles());
+}
+
+TEST_F(RegistryTest, CreateSetDeleteAndCallLog) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vendor\\Pad", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    EXPECT_EQ(DWORD{REG_CREATED_NEW_KEY}, disposition);
+    EXPECT_TRUE(reg().exists("HKCU\\Software\\Vendor"));
+
+    const char text[] = "Remote";
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Mode", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text));
+    EXPECT_EQ("Remote", reg().string("HKEY_CURRENT_USER\\software\\vendor\\pad", "mode"));
+    // A size without the terminator stores the string without one.
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Short", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 6));
+    ASSERT_NE(nullptr, reg().value("HKCU\\Software\\Vendor\\Pad", "Short"));
+    EXPECT_EQ(6u, reg().value("HKCU\\Software\\Vendor\\Pad", "Short")->data.size());
+    EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(key));
+
+    HKEY again = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\VENDOR\\PAD", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &again, &disposition));
+    EXPECT_EQ(DWORD{REG_OPENED_EXISTING_KEY}, disposition);
+    EXPECT_NE(key, again);
+    EXPECT_EQ(2u, reg().openHandles());
+
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(again, "MODE"));
+    EXPECT_EQ(nullptr, reg().value("HKCU\\Software\\Vendor\\Pad", "Mode"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(again, "Mode"));
+
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(again));
+    EXPECT_EQ(0u, reg().openHandles());
+
+    auto flushes = sim::world().callsTo("RegFlushKey");
+    ASSERT_EQ(1u, flushes.size());
+    EXPECT_EQ("key=HKCU\\Software\\Vendor\\Pad", flushes[0].args);
+    auto sets = sim::world().callsTo("RegSetValueExA");
+    ASSERT_EQ(2u, sets.size());
+    EXPECT_EQ("key=HKCU\\Software\\Vendor\\Pad name=Mode type=1 size=7", sets[0].args);
+    std::vector<std::string> order;
+    for (const sim::Call& c : sim::world().calls) order.push_back(c.api);
+    EXPECT_EQ((std::vector<std::string>{"RegCreateKeyExA", "RegSetValueExA", "RegSetValueExA", "RegFlushKey",
+                                        "RegCreateKeyExA", "RegDeleteValueA", "RegDeleteValueA", "RegCloseKey",
+                                        "RegCloseKey"}),
+              order);
+}
+
+TEST_F(RegistryTest, NamesAreCaseInsensitiveAndKeepFirstSpelling) {
+    reg().setDword("HKEY_LOCAL_MACHINE\\Software\\Vendor", "Volume", 3);
+    reg().setDword("hklm\\SOFTWARE\\VENDOR", "VOLUME", 7);
+    sim::RegKey* key = reg().find("HKLM\\software\\vendor");
+    ASSERT_NE(nullptr, key);
+    EXPECT_EQ(1u, key->values.size());
+    EXPECT_EQ(std::vector<std::string>{"Volume"}, key->valueOrder);
+    EXPECT_EQ("HKLM\\Software\\Vendor", reg().pathOf(key));
+    DWORD v = 0;
+    EXPECT_TRUE(reg().dword(kVendor, "volume", &v));
+    EXPECT_EQ(7u, v);
+    EXPECT_FALSE(reg().dword(kVendor, "Missing", &v));
+    EXPECT_EQ(nullptr, reg().find("HKXX\\Software"));
+    EXPECT_THROW(reg().create("Nowhere\\Key"), std::invalid_argument);
+
+    HKEY h = openVendor(KEY_READ);
+    DWORD size = sizeof v;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(h, "vOlUmE", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(h));
+}
+
+TEST_F(RegistryTest, EnumerationIsSortedWithSizeErrors) {
+    for (const char* name : {"zeta", "Alpha", "mid"}) reg().create(std::string(kVendor) + "\\" + name);
+    HKEY key = openVendor();
+    std::vector<std::string> names;
+    char name[16];
+    DWORD size = 0;
+    for (DWORD i = 0;; ++i) {
+        size = sizeof name;
+        LSTATUS status = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        ASSERT_EQ(ERROR_SUCCESS, status);
+        EXPECT_EQ(std::strlen(name), size);  // length without the terminator
+        names.push_back(name);
+        ASSERT_LT(i, 10u);
+    }
+    EXPECT_EQ((std::vector<std::string>{"Alpha", "mid", "zeta"}), names);
+
+    std::memset(name, 'Z', sizeof name);
+    size = 5;  // "Alpha" needs six with its terminator
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(5u, size);
+    EXPECT_EQ('Z', name[0]);
+    size = 6;
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_STREQ("Alpha", name);
+    EXPECT_EQ(5u, size);
+    size = sizeof name;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(key, 99, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
+
+TEST_F(RegistryTest, HandlesAreCountedAndSurviveKeyRemoval) {
+    reg().setDword(std::string(kVendor) + "\\Pad", "Port", 1);
+    HKEY vendor = openVendor();
+    HKEY pad = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(vendor, "Pad", 0, KEY_READ, &pad));
+    EXPECT_EQ(2u, reg().openHandles());
+
+    HKEY same = nullptr;  // RegOpenKeyA without a subkey hands back the same handle
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyA(vendor, "", &same));
+    EXPECT_EQ(vendor, same);
+    EXPECT_EQ(2u, reg().openHandles());
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));  // predefined: a no-op
+    EXPECT_EQ(2u, reg().openHandles());
+
+    HKEY missing = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(vendor, "Nope", 0, KEY_READ, &missing));
+    EXPECT_EQ(nullptr, missing);
+    EXPECT_EQ(2u, reg().openHandles());
+
+    reg().remove(kVendor);
+    reg().setDword(std::string(kVendor) + "\\Pad", "Port", 2);  // a new key at the same path
+    DWORD v = 0, size = sizeof v;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(pad, "Port", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size));
+    EXPECT_EQ(ERROR_KEY_DELETED, RegFlushKey(vendor));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(pad));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(vendor));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(vendor));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegFlushKey(vendor));
+    EXPECT_EQ(0u, reg().openHandles());
+}
+
+TEST_F(RegistryTest, DeniedKeysRefuseOpenAndWrite) {
+    reg().create("HKLM\\SOFTWARE\\Locked").denyOpen = true;
+    reg().setString(kVendor, "Mode", "old");
+    reg().find(kVendor)->denyWrite = true;
+
+    HKEY key = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, KEY_READ, &key));
+    EXPECT_EQ(nullptr, key);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, nullptr, 0, KEY_READ,
+                                                   nullptr, &key, nullptr));
+    // Asking for write access to a read-only key fails at the open, as on Windows.
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\New", 0, nullptr, 0,
+                                                   KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_FALSE(reg().exists("HKLM\\SOFTWARE\\Vendor\\New"));
+    EXPECT_EQ(0u, reg().openHandles());
+
+    // RegOpenKeyA grants what the key allows: reading works, writing does not.
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", &key));
+    const BYTE text[] = "new";
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(key, "Mode", 0, REG_SZ, text, sizeof text));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(key, "Mode"));
+    EXPECT_EQ("old", reg().string(kVendor, "Mode"));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+
+    // A handle opened for reading cannot write even where writing is allowed.
+    reg().setString("HKCU\\Software\\Vendor", "Mode", "old");
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vendor", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(key, "Mode", 0, REG_SZ, text, sizeof text));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vendor", 0, KEY_WRITE, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Mode", 0, REG_SZ, text, sizeof text));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ("new", reg().string("HKCU\\Software\\Vendor", "Mode"));
+    EXPECT_EQ(0u, reg().openHandles());
+}
+
+}  // namespace
