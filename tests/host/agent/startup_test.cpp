@@ -222,7 +222,9 @@ TEST_F(AgentTest, ExitAndCloseEndTheAgentAndKillArmedTimers) {
 TEST_F(AgentTest, AcceleratorsReachAboutAndSettingCommands) {
     const LPARAM altDown = 1 << 29;
     w().after(100, "Alt and /", [=] { PostMessageA(mainWindow, WM_SYSCHAR, '/', altDown); });
+    w().after(150, "About closed", [] { sim::world().pressDialogEscape(); });
     w().after(200, "Alt and ?", [=] { PostMessageA(mainWindow, WM_SYSCHAR, '?', altDown); });
+    w().after(250, "Setting closed", [] { sim::world().pressDialogEscape(); });
     w().after(300, "plain /", [] { PostMessageA(mainWindow, WM_CHAR, '/', 0); });
     w().after(400, "Alt and x", [=] { PostMessageA(mainWindow, WM_SYSCHAR, 'x', altDown); });
     runAgent(1000);
@@ -232,6 +234,10 @@ TEST_F(AgentTest, AcceleratorsReachAboutAndSettingCommands) {
     EXPECT_NE(commands[1].args.find("w=" + std::to_string(MAKEWPARAM(IDM_SETTING, 1))), std::string::npos);
     EXPECT_EQ(commands[0].time, 100u);
     EXPECT_EQ(commands[1].time, 200u);
+    ASSERT_EQ(w().dialogsShown.size(), 2u);
+    EXPECT_EQ(w().dialogsShown[0].templateId, IDD_ABOUT);
+    EXPECT_EQ(w().dialogsShown[1].templateId, IDD_SETTING);
+    EXPECT_EQ(w().dialogsShown[0].owner, mainWindow);
 }
 
 TEST_F(AgentTest, CountryCodeOnBothFamilies) {
