@@ -324,7 +324,13 @@ typedef struct tagACCEL { BYTE fVirt; WORD key; WORD cmd; } ACCEL, *LPACCEL;
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
 #define VK_DELETE 0x2E
+#define VK_MULTIPLY 0x6A
+#define VK_ADD 0x6B
+#define VK_SUBTRACT 0x6D
 #define VK_F1 0x70
+#define VK_F10 0x79
+#define VK_F11 0x7A
+#define VK_F12 0x7B
 
 // ---- errors and results -----------------------------------------------------
 #define ERROR_SUCCESS 0L
@@ -893,3 +899,158 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
                                   PTOKEN_PRIVILEGES previousState, PDWORD returnLength);
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason);
+
+// ---- added for property sheets and processes ----
+// Guarded: <winresrc.h> and other parts of this header may define the same names.
+#ifndef IDCLOSE
+#define IDCLOSE 8
+#endif
+#ifndef IDHELP
+#define IDHELP 9
+#endif
+#ifndef DS_3DLOOK
+#define DS_3DLOOK 0x0004L
+#endif
+#ifndef DS_CONTROL
+#define DS_CONTROL 0x0400L
+#endif
+#ifndef DS_CONTEXTHELP
+#define DS_CONTEXTHELP 0x2000L
+#endif
+#ifndef WS_EX_DLGMODALFRAME
+#define WS_EX_DLGMODALFRAME 0x00000001L
+#endif
+#ifndef WS_EX_CONTROLPARENT
+#define WS_EX_CONTROLPARENT 0x00010000L
+#endif
+#ifndef ERROR_INVALID_INDEX
+#define ERROR_INVALID_INDEX 1413L
+#endif
+#ifndef ERROR_OUTOFMEMORY
+#define ERROR_OUTOFMEMORY 14L
+#endif
+
+// The header of every WM_NOTIFY message.
+typedef struct tagNMHDR {
+    HWND hwndFrom;
+    UINT_PTR idFrom;
+    UINT code;
+} NMHDR, *LPNMHDR;
+
+// The fixed part of an in-memory dialog template (2-byte packed, as the platform lays it out).
+#pragma pack(push, 2)
+typedef struct {
+    DWORD style;
+    DWORD dwExtendedStyle;
+    WORD cdit;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATE, *LPDLGTEMPLATEA, *LPDLGTEMPLATE;
+#pragma pack(pop)
+typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
+typedef const DLGTEMPLATE* LPCDLGTEMPLATE;
+
+// Window and dialog data reached through SetWindowLongPtr / GetWindowLongPtr.
+#ifndef GWLP_WNDPROC
+#define GWLP_WNDPROC (-4)
+#endif
+#ifndef GWLP_HINSTANCE
+#define GWLP_HINSTANCE (-6)
+#endif
+#ifndef GWLP_HWNDPARENT
+#define GWLP_HWNDPARENT (-8)
+#endif
+#ifndef GWLP_ID
+#define GWLP_ID (-12)
+#endif
+#ifndef GWL_STYLE
+#define GWL_STYLE (-16)
+#endif
+#ifndef GWL_EXSTYLE
+#define GWL_EXSTYLE (-20)
+#endif
+#ifndef GWLP_USERDATA
+#define GWLP_USERDATA (-21)
+#endif
+#ifndef DWLP_MSGRESULT
+#define DWLP_MSGRESULT 0
+#endif
+#ifndef DWLP_DLGPROC
+#define DWLP_DLGPROC (DWLP_MSGRESULT + (int)sizeof(LRESULT))
+#endif
+#ifndef DWLP_USER
+#define DWLP_USER (DWLP_DLGPROC + (int)sizeof(DLGPROC))
+#endif
+
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index);
+#define SetWindowLongPtr SetWindowLongPtrA
+#define GetWindowLongPtr GetWindowLongPtrA
+
+// kernel32: processes
+#ifndef STARTF_USESHOWWINDOW
+#define STARTF_USESHOWWINDOW 0x00000001
+#endif
+#ifndef STARTF_USESTDHANDLES
+#define STARTF_USESTDHANDLES 0x00000100
+#endif
+#ifndef CREATE_SUSPENDED
+#define CREATE_SUSPENDED 0x00000004
+#endif
+#ifndef DETACHED_PROCESS
+#define DETACHED_PROCESS 0x00000008
+#endif
+#ifndef CREATE_NEW_CONSOLE
+#define CREATE_NEW_CONSOLE 0x00000010
+#endif
+#ifndef NORMAL_PRIORITY_CLASS
+#define NORMAL_PRIORITY_CLASS 0x00000020
+#endif
+#ifndef CREATE_NEW_PROCESS_GROUP
+#define CREATE_NEW_PROCESS_GROUP 0x00000200
+#endif
+#ifndef CREATE_NO_WINDOW
+#define CREATE_NO_WINDOW 0x08000000
+#endif
+#ifndef WAIT_ABANDONED
+#define WAIT_ABANDONED 0x00000080L
+#endif
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+typedef STARTUPINFOA STARTUPINFO;
+typedef LPSTARTUPINFOA LPSTARTUPINFO;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                           LPPROCESS_INFORMATION processInformation);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
