@@ -35,7 +35,7 @@ void quitAgent(HWND hwnd) {
     PostQuitMessage(0);
 }
 
-void showTrayMenu(HWND hwnd) {
+void showTrayMenu() {
     POINT cursor;
     GetCursorPos(&cursor);
     if (trayMenu) DestroyMenu(trayMenu);
@@ -57,7 +57,7 @@ void onTrayClick(HWND hwnd) {
         quitAgent(hwnd);
         return;
     }
-    showTrayMenu(hwnd);
+    showTrayMenu();
 }
 
 void onTrayNotify(HWND hwnd, LPARAM event) {
