@@ -1,0 +1,77 @@
+// One simulated capture box inside the process that loaded boxsim.dll.
+//
+// Every filter object made for the same class identifier shares one Device,
+// so the agent's reopening of the box finds the same receiver, latch and
+// script timeline. The device's settings live under HKCR\CLSID\{clsid}:
+//   Script    path of a timed script, "<ms> <command>" per line, the time
+//             counted from the device's first object (the first bind); when
+//             absent, boxsim-{clsid}.script beside the DLL is used if present
+//   Commands  path of a file that others append command lines to; the lines
+//             are applied as they are seen, at the next call into the device
+//   Log       path of a file that gets one line per property call,
+//             "<ms> <Set|Get> <id> <word> <result>" in hex, and '#' lines
+//             for what the device did (script lines, commands, binds)
+// The state lives until the process ends; each process has its own.
+#pragma once
+
+#include <windows.h>
+
+#include "sim/bridge/bridge.h"
+#include "sim/bridge/script.h"
+
+namespace boxsim {
+
+// HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED): an unplugged box cannot be bound.
+constexpr HRESULT kUnpluggedBind = static_cast<HRESULT>(0x8007048Fu);
+
+void initialiseDevices(HMODULE module);  // DLL_PROCESS_ATTACH
+void releaseDevices();                   // DLL_PROCESS_DETACH
+
+class Device {
+public:
+    // The device of a class identifier, made on first use; null when the
+    // process already has as many devices as it can hold.
+    static Device* forClass(REFCLSID clsid);
+
+    // The control interface's calls, after applying what is due, from a
+    // filter made while connection() was `connection`.
+    HRESULT setValue(ULONG id, ULONG* word, uint32_t connection);
+    HRESULT getValue(ULONG id, ULONG* word, uint32_t connection);
+    uint32_t connection();
+    // Whether a new filter object may be bound now (false while unplugged).
+    bool bindable();
+    void noteLoad(const wchar_t* friendlyName);
+
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+    ~Device();
+
+private:
+    explicit Device(REFCLSID clsid);
+    void configure();
+    void loadScript(const char* path);
+    void poll();
+    void readCommands();
+    void note(const char* format, ...);
+    void writeLog(const char* text, int length);
+    uint32_t elapsed() const;
+    uint32_t now() const { return overriding_ ? overrideTick_ : elapsed(); }
+
+    friend void releaseDevices();
+
+    CLSID clsid_;
+    bridge::CaptureBox box_;
+    bridge::Script script_;
+    LARGE_INTEGER start_{};
+    LARGE_INTEGER frequency_{};
+    bool overriding_ = false;  // a script line runs at its own time
+    uint32_t overrideTick_ = 0;
+    char commandsPath_[MAX_PATH] = {};
+    HANDLE commands_ = INVALID_HANDLE_VALUE;
+    uint32_t commandsRetryAt_ = 0;
+    ULONGLONG commandsOffset_ = 0;
+    bridge::LineCollector collector_;
+    HANDLE log_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace boxsim
