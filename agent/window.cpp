@@ -2,6 +2,7 @@
 #include "agent/agent.h"
 #include "agent/dialogs.h"
 #include "agent/settings.h"
+#include "agent/timers.h"
 #include "agent/tray.h"
 #include "apps/adapters.h"
 #include "apps/commands.h"
@@ -74,6 +75,27 @@ void onTrayNotify(HWND hwnd, LPARAM event) {
     }
 }
 
+// Power events. The capture driver may not survive a suspend, so the channel
+// is closed before the machine sleeps; after a resume the agent goes the way
+// of a lost device and the device retry reopens the box without blocking.
+// Returns false for events left to the system.
+bool onPowerEvent(WPARAM event) {
+    switch (event) {
+    case PBT_APMSUSPEND:
+        stopKeyPolling();
+        closeRemoteDevice();
+        return true;
+    case PBT_APMRESUMECRITICAL:
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMEAUTOMATIC:
+        stopKeyPolling();
+        startDeviceRetry();
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Returns false for identifiers the agent does not handle.
 bool onCommand(HWND hwnd, WORD id) {
     switch (id) {
@@ -114,6 +136,9 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_COMMAND:
         if (onCommand(hwnd, LOWORD(wParam))) return 0;
+        break;
+    case WM_POWERBROADCAST:
+        if (onPowerEvent(wParam)) return TRUE;
         break;
     case TRAY_NOTIFY_MESSAGE:
         onTrayNotify(hwnd, lParam);

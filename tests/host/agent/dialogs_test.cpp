@@ -317,3 +317,36 @@ TEST_F(AgentTest, UnpluggedBoxStopsPollingAndRetriesUntilItIsBack) {
     EXPECT_TRUE(keyPollTimer.armed);
     EXPECT_EQ(w().comInitDepth, 1);
 }
+
+TEST_F(AgentTest, SleepClosesTheChannelAndResumeReopensItByTheRetry) {
+    auto& entry = w().addCaptureDevice("USB 2800 Video");
+    auto box = entry.box;
+    w().after(1000, "suspend", [] { SendMessageA(mainWindow, WM_POWERBROADCAST, PBT_APMSUSPEND, 0); });
+    int depthAsleep = -1;
+    bool pollingAsleep = true;
+    w().after(1500, "look while asleep", [&] {
+        depthAsleep = sim::world().comInitDepth;
+        pollingAsleep = keyPollTimer.armed;
+    });
+    // The driver answers nothing sensible right after the resume: the retry
+    // keeps trying until the box answers again.
+    w().after(2000, "resume", [box] {
+        box->unplug();
+        SendMessageA(mainWindow, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    });
+    w().after(5500, "the driver is back", [box] { box->plug(); });
+    w().after(9000, "a key after the resume", [box] { box->press(6); });
+    runAgent(10000);
+    EXPECT_EQ(depthAsleep, 0) << "the channel is closed while the machine sleeps";
+    EXPECT_FALSE(pollingAsleep);
+    EXPECT_TRUE(keyPollTimer.armed);
+    EXPECT_FALSE(deviceRetryTimer.armed);
+    // A retry that opened a box still answering "gone" lost it again at the
+    // first read; the retry after the driver came back made it stick.
+    auto polls = callsWith("SetTimer", "id=1 ms=70");
+    ASSERT_GE(polls.size(), 2u);
+    EXPECT_GT(polls.back().time, 5500u);
+    EXPECT_LE(polls.back().time, 5500u + 3000u + 100u) << "within one retry period of the driver's return";
+    EXPECT_FALSE(callsWith("SetCursorPos").empty()) << "the remote works again";
+    EXPECT_TRUE(callsWith("Sleep").size() <= 1u) << "only the receiver priming waits";
+}
