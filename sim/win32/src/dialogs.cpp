@@ -103,6 +103,7 @@ void destroyQuietly(HWND h) {
     if (Window* still = wd.window(h))
         for (HWND c : std::vector<HWND>(still->children)) destroyQuietly(c);
     deliver(h, WM_NCDESTROY, 0, 0);
+    wd.dialogData.erase(key(h));
     wd.destroyWindow(h);
 }
 
@@ -366,23 +367,31 @@ LRESULT defaultDialogProcessing(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) 
 // The dialog window's procedure: the dialog procedure first, then the
 // dialog manager's default. Before the dialog procedure is attached (while
 // the window is being created) nothing reaches it: dialog procedures never
-// see WM_CREATE.
+// see WM_CREATE. A procedure that handles a message and set DWLP_MSGRESULT
+// while doing so answers with that value.
 LRESULT CALLBACK dialogWindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     sim::World& wd = world();
     auto st = wd.dialogStates.find(key(h));
     if (st == wd.dialogStates.end()) return 0;
     DLGPROC proc = st->second.proc;
+    wd.dialogData[key(h)].msgResultSet = false;
     INT_PTR handled = proc ? proc(h, msg, wParam, lParam) : FALSE;
-    if (handled && msg != WM_NCDESTROY) return handled;
+    if (handled && msg != WM_NCDESTROY) {
+        auto data = wd.dialogData.find(key(h));
+        if (data != wd.dialogData.end() && data->second.msgResultSet) return data->second.msgResult;
+        return handled;
+    }
     LRESULT result = defaultDialogProcessing(h, msg, wParam, lParam);
     return handled ? handled : result;
 }
 
-void placeDialog(Window& d, const sim::DialogTemplate& t, HWND owner) {
+// Template positions are on the screen, relative to the owner's corner, or
+// (child dialogs) relative to the parent's client area.
+void placeDialog(Window& d, const sim::DialogTemplate& t, HWND owner, bool child) {
     sim::World& wd = world();
     d.cx = toPixels(t.cx, kBaseUnitX, kDluPerBaseX);
     d.cy = toPixels(t.cy, kBaseUnitY, kDluPerBaseY);
-    if (t.style & DS_CENTER) {
+    if ((t.style & DS_CENTER) && !child) {
         d.x = (wd.metric(SM_CXSCREEN) - d.cx) / 2;
         d.y = (wd.metric(SM_CYSCREEN) - d.cy) / 2;
         return;
@@ -390,7 +399,7 @@ void placeDialog(Window& d, const sim::DialogTemplate& t, HWND owner) {
     d.x = toPixels(t.x, kBaseUnitX, kDluPerBaseX);
     d.y = toPixels(t.y, kBaseUnitY, kDluPerBaseY);
     Window* o = wd.window(owner);
-    if (o && !(t.style & DS_ABSALIGN)) {
+    if (o && !child && !(t.style & DS_ABSALIGN)) {
         d.x += o->x;
         d.y += o->y;
     }
@@ -459,6 +468,36 @@ bool pickEntry(Window& combo, int index) {
 }  // namespace
 
 namespace sim {
+
+HWND World::createDialogWindow(HINSTANCE instance, const DialogTemplate& t, HWND parent, bool child,
+                               WNDPROC windowProc, const std::function<void(HWND)>& attach) {
+    auto d = std::make_unique<Window>();
+    d->className = kDialogClass;
+    d->title = t.caption;
+    d->style = t.style & ~static_cast<DWORD>(WS_VISIBLE);  // shown once initialised
+    if (child) d->parent = parent;
+    else d->owner = parent;
+    d->instance = instance;
+    d->proc = windowProc;
+    d->topmost = !child && (t.style & DS_SYSMODAL) != 0;
+    placeDialog(*d, t, parent, child);
+    HWND h = addWindow(std::move(d));
+    if (attach) attach(h);
+    const bool setFont = (t.style & DS_SETFONT) != 0;
+    for (const DialogControl& c : t.controls) {
+        HWND control = createControl(h, instance, c);
+        if (setFont) deliver(control, WM_SETFONT, reinterpret_cast<WPARAM>(kDialogFont), FALSE);
+    }
+    return h;
+}
+
+HFONT World::dialogFont() const { return kDialogFont; }
+
+LRESULT World::defaultDialogMessage(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return defaultDialogProcessing(dialog, msg, wParam, lParam);
+}
+
+void World::destroyDialogWindow(HWND dialog) { destroyQuietly(dialog); }
 
 HWND World::innermostDialog() {
     for (auto it = modals.rbegin(); it != modals.rend(); ++it) {
@@ -557,38 +596,28 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
             state.disabledOwner = true;
         }
     }
-
-    auto d = std::make_unique<Window>();
-    d->className = kDialogClass;
-    d->title = t.caption;
-    d->style = t.style & ~static_cast<DWORD>(WS_VISIBLE);  // shown after WM_INITDIALOG
-    d->owner = owner;
-    d->instance = instance;
-    d->proc = dialogWindowProc;
-    d->topmost = (t.style & DS_SYSMODAL) != 0;
-    placeDialog(*d, t, owner);
-    HWND h = addWindow(std::move(d));
-
-    sim::DialogRecord record;
-    record.templateName = found->first;
-    record.templateId = t.id;
-    record.handle = h;
-    record.owner = owner;
-    record.opened = wd.now;
-    snapshot(record, h);
-    state.record = wd.dialogsShown.size();
-    wd.dialogsShown.push_back(record);
-
-    bool setFont = (t.style & DS_SETFONT) != 0;
+    // The first default push button, whichever statement made it, answers Enter.
     for (const sim::DialogControl& c : t.controls) {
-        HWND control = createControl(h, instance, c);
-        if (setFont) deliver(control, WM_SETFONT, reinterpret_cast<WPARAM>(kDialogFont), FALSE);
-        // The first default push button, whichever statement made it, answers Enter.
-        if (!state.defaultId && sameText(c.windowClass, kButtonClass) && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+        if (sameText(c.windowClass, kButtonClass) && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
             state.defaultId = c.id;
+            break;
+        }
     }
-    wd.dialogStates[key(h)] = state;
-    if (setFont) deliver(h, WM_SETFONT, reinterpret_cast<WPARAM>(kDialogFont), FALSE);
+
+    // A modal dialog is an owned top-level window whatever its template says.
+    HWND h = wd.createDialogWindow(instance, t, owner, false, dialogWindowProc, [&](HWND created) {
+        sim::DialogRecord record;
+        record.templateName = found->first;
+        record.templateId = t.id;
+        record.handle = created;
+        record.owner = owner;
+        record.opened = wd.now;
+        snapshot(record, created);
+        state.record = wd.dialogsShown.size();
+        wd.dialogsShown.push_back(record);
+        wd.dialogStates[key(created)] = state;
+    });
+    if (t.style & DS_SETFONT) deliver(h, WM_SETFONT, reinterpret_cast<WPARAM>(kDialogFont), FALSE);
     deliver(h, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop(h)), initParam);
 
     sim::DialogState* st = &wd.dialogStates[key(h)];
@@ -626,6 +655,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     if (wd.foreground == h) wd.foreground = owner;
     if (!st->destroyed) destroyQuietly(h);
     wd.dialogStates.erase(key(h));
+    wd.dialogData.erase(key(h));
     return result;
 }
 

@@ -54,32 +54,53 @@ std::vector<std::string> candidates(const std::string& line) {
     return out;
 }
 
-// Shows the main window of a started program (and the child inside it).
-void showProgramWindow(size_t startIndex, const sim::ProgramSpec& spec) {
+// Shows the main window of a program WinExec started (and the child inside it).
+void showWinExecWindow(size_t startIndex, const sim::ProgramSpec& scripted) {
     sim::World& wd = world();
     if (startIndex >= wd.programStarts.size()) return;  // a test cleared the record
-    HWND main = wd.addForeignWindow(spec.windowClass, spec.windowTitle);
-    sim::Window* w = wd.window(main);
-    const UINT show = wd.programStarts[startIndex].show;
-    w->style = WS_OVERLAPPEDWINDOW | (show == SW_HIDE ? 0 : WS_VISIBLE);
-    w->visible = show != SW_HIDE;
-    w->onMessage = spec.onMessage;
+    HWND child = nullptr;
+    HWND main = wd.showProgramWindow(scripted, wd.programStarts[startIndex].show, &child);
     wd.programStarts[startIndex].window = main;
-    if (!spec.childClass.empty()) {
-        HWND child = wd.addForeignWindow(spec.childClass, spec.childTitle);
-        sim::Window* c = wd.window(child);
-        wd.zorder.erase(std::remove(wd.zorder.begin(), wd.zorder.end(), child), wd.zorder.end());
-        c->parent = main;
-        c->style = WS_CHILD | WS_VISIBLE;
-        w->children.insert(w->children.begin(), child);
-        wd.programStarts[startIndex].child = child;
-    }
-    if (spec.takesForeground && w->visible) wd.foreground = main;
+    wd.programStarts[startIndex].child = child;
 }
 
 }  // namespace
 
 namespace sim {
+
+bool World::findProgram(const std::string& commandLine, std::string* path, ProgramSpec* scripted) {
+    for (const std::string& candidate : candidates(commandLine)) {
+        std::string file = withExtension(candidate);
+        std::string key = fileKey(file);
+        auto program = programs.find(key);
+        // A plain file runs as a program that shows no window.
+        if (program == programs.end() && !files.count(key)) continue;
+        if (path) *path = file;
+        if (scripted) *scripted = program == programs.end() ? ProgramSpec{} : program->second;
+        return true;
+    }
+    return false;
+}
+
+HWND World::showProgramWindow(const ProgramSpec& scripted, UINT show, HWND* child) {
+    if (child) *child = nullptr;
+    HWND main = addForeignWindow(scripted.windowClass, scripted.windowTitle);
+    Window* w = window(main);
+    w->style = WS_OVERLAPPEDWINDOW | (show == SW_HIDE ? 0 : WS_VISIBLE);
+    w->visible = show != SW_HIDE;
+    w->onMessage = scripted.onMessage;
+    if (!scripted.childClass.empty()) {
+        HWND inner = addForeignWindow(scripted.childClass, scripted.childTitle);
+        Window* c = window(inner);
+        zorder.erase(std::remove(zorder.begin(), zorder.end(), inner), zorder.end());
+        c->parent = main;
+        c->style = WS_CHILD | WS_VISIBLE;
+        w->children.insert(w->children.begin(), inner);
+        if (child) *child = inner;
+    }
+    if (scripted.takesForeground && w->visible) foreground = main;
+    return main;
+}
 
 void World::installProgram(const std::string& path, ProgramSpec spec) {
     programs[fileKey(path)] = std::move(spec);
@@ -96,20 +117,16 @@ UINT WINAPI WinExec(LPCSTR commandLine, UINT show) {
     sim::World& wd = world();
     const std::string line = commandLine ? commandLine : "";
     wd.log("WinExec", "cmd=" + line + " show=" + std::to_string(show));
-    for (const std::string& candidate : candidates(line)) {
-        std::string path = withExtension(candidate);
-        std::string key = wd.fileKey(path);
-        auto program = wd.programs.find(key);
-        // A plain file runs as a program that shows no window.
-        if (program == wd.programs.end() && !wd.files.count(key)) continue;
-        sim::ProgramSpec spec = program == wd.programs.end() ? sim::ProgramSpec{} : program->second;
-        if (spec.execResult < kFirstSuccess) return spec.execResult;
-        size_t index = wd.programStarts.size();
-        wd.programStarts.push_back({wd.now, line, path, show});
-        if (!spec.windowClass.empty())
-            wd.after(spec.windowDelay, path + " shows its window", [index, spec] { showProgramWindow(index, spec); });
-        return spec.execResult;
+    std::string path;
+    sim::ProgramSpec scripted;
+    if (!wd.findProgram(line, &path, &scripted)) {
+        wd.lastError = ERROR_FILE_NOT_FOUND;
+        return ERROR_FILE_NOT_FOUND;
     }
-    wd.lastError = ERROR_FILE_NOT_FOUND;
-    return ERROR_FILE_NOT_FOUND;
+    if (scripted.execResult < kFirstSuccess) return scripted.execResult;
+    size_t index = wd.programStarts.size();
+    wd.programStarts.push_back({wd.now, line, path, show});
+    if (!scripted.windowClass.empty())
+        wd.after(scripted.windowDelay, path + " shows its window", [index, scripted] { showWinExecWindow(index, scripted); });
+    return scripted.execResult;
 }

@@ -233,5 +233,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     // The process pseudo handle needs no closing; closing it does nothing.
     if (handle == GetCurrentProcess()) return TRUE;
     if (wd.tokens.erase(reinterpret_cast<uintptr_t>(handle))) return TRUE;
+    // Process and thread handles (processes.cpp); the process runs on without them.
+    if (wd.processHandles.erase(reinterpret_cast<uintptr_t>(handle))) return TRUE;
     return fail(ERROR_INVALID_HANDLE);
 }

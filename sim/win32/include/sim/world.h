@@ -314,6 +314,12 @@ struct ProgramSpec {
     bool takesForeground = false; // its window becomes the foreground window when it shows
     // Installed as the main window's onMessage.
     std::function<void(Window&, const LoggedMessage&)> onMessage;
+    // A program started with CreateProcessA runs this long (virtual ms; 0:
+    // it ends at once) and then ends with `exitCode`, unless it runs until a
+    // test ends it (World::endProgram).
+    uint32_t runsForMs = 0;
+    bool runsUntilEnded = false;
+    DWORD exitCode = 0;
 };
 
 struct ProgramStart {
@@ -380,6 +386,99 @@ struct ExitWindowsAnswer {
     BOOL answer;
     DWORD error;  // set as the last error when `answer` is FALSE
 };
+
+// ---- property sheets and processes ------------------------------------------------------------
+// A button of a property sheet as the user sees it.
+struct SheetButton {
+    bool shown = false;
+    bool enabled = false;
+    std::string text;
+};
+
+// A control of a sheet's active page as the user sees it.
+struct PageControlView {
+    int id = 0;
+    std::string className;
+    std::string text;
+    bool visible = false;
+    bool enabled = false;
+    UINT check = BST_UNCHECKED;  // check boxes and radio buttons
+};
+
+// What the user sees of an open property sheet (World::sheetView).
+struct SheetView {
+    HWND handle = nullptr;  // null: no sheet is open
+    bool wizard = false;
+    std::string title;      // the sheet window's text
+    bool visible = false;
+    bool enabled = false;   // false while a dialog it owns is open
+    int activePage = -1;
+    std::vector<std::string> pageTitles;
+    std::vector<HWND> pages;  // a page's window, null until it is first activated
+    DWORD wizardButtons = 0;  // the flags of the last PSM_SETWIZBUTTONS
+    SheetButton back, next, finish, ok, cancel, apply, help;
+    std::vector<PageControlView> controls;  // of the active page, in tab order
+};
+
+// A ShowWindow call on a sheet while it ran.
+struct SheetShow {
+    uint32_t time;
+    int cmd;  // SW_*
+};
+
+// One run of PropertySheetA, from its start to its return (or to the end of
+// the scenario with the sheet still open).
+struct SheetRecord {
+    HWND handle = nullptr;
+    HWND owner = nullptr;
+    DWORD flags = 0;  // PSH_*
+    bool wizard = false;
+    std::string caption;  // the header's caption
+    std::vector<std::string> pageTitles;
+    std::vector<int> pagesShown;  // page indices, each time a page became the active one
+    std::vector<SheetShow> shows;
+    bool open = true;
+    INT_PTR result = 0;
+    uint32_t opened = 0;
+    uint32_t closed = 0;
+};
+
+// One program CreateProcessA started, and its end.
+struct ProcessRecord {
+    uint32_t time = 0;
+    std::string applicationName;  // as passed; empty for none
+    std::string commandLine;      // as passed; empty for none
+    std::string path;             // the file that runs
+    std::string currentDirectory; // as passed; empty for none
+    DWORD startupInfoSize = 0;    // STARTUPINFOA::cb as the caller set it
+    DWORD startupFlags = 0;
+    WORD showWindow = 0;
+    BOOL inheritHandles = FALSE;
+    DWORD creationFlags = 0;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    HWND window = nullptr;  // its main window once shown
+    HWND child = nullptr;
+    bool running = true;
+    uint32_t ended = 0;
+    DWORD exitCode = STILL_ACTIVE;
+};
+
+// What an open process or thread handle refers to.
+struct ProcessHandle {
+    size_t process;  // index in World::processes
+    bool thread;     // the process's main thread rather than the process
+};
+
+// The data a dialog window keeps for its procedure (DWLP_MSGRESULT, DWLP_USER).
+struct DialogWindowData {
+    LONG_PTR msgResult = 0;
+    bool msgResultSet = false;  // set through SetWindowLongPtr while the current message is handled
+    LONG_PTR user = 0;
+};
+
+// The simulation's property sheets and pages (sim/win32/src/propsheet.cpp).
+struct SheetLedger;
 
 // ---- the world ------------------------------------------------------------------------------
 struct World {
@@ -569,6 +668,57 @@ struct World {
     // or restarting needs the shutdown privilege enabled).
     std::vector<ShutdownRequest> shutdownRequests;
     std::vector<ExitWindowsAnswer> exitWindowsAnswers;
+
+    // ---- property sheets and processes ----
+    // Every PropertySheetA run, in the order they started.
+    std::vector<SheetRecord> sheetsShown;
+    std::shared_ptr<SheetLedger> sheetLedger;  // created on first use
+    std::map<uintptr_t, DialogWindowData> dialogData;  // by dialog or page window
+    // The sheet the user sees on top: the innermost PropertySheetA still
+    // open, or null.
+    HWND innermostSheet();
+    SheetView sheetView();  // of the innermost sheet; `handle` is null when none is open
+    // Scripted user actions on the innermost sheet. Each returns false and
+    // does nothing when no sheet is open, the sheet is hidden or disabled,
+    // the button is not shown or not enabled, or the program is blocked in
+    // a wait and cannot take input.
+    bool clickNext();
+    bool clickBack();
+    bool clickFinish();
+    bool clickCancel();
+    bool clickCheckBox(int id);  // on the active page: toggles it, then BN_CLICKED
+    // Pages CreatePropertySheetPageA (or a sheet) made that are not destroyed yet.
+    int livePropertySheetPages() const;
+
+    // Every program CreateProcessA started, and the process and thread
+    // handles the program holds. Kernel handles share the token handles' numbering.
+    std::vector<ProcessRecord> processes;
+    std::map<uintptr_t, ProcessHandle> processHandles;
+    DWORD nextProcessId = 0x5A0;
+    bool blockedInWait = false;  // the program's thread is inside WaitForSingleObject
+    int openProcessHandles() const;
+    int openThreadHandles() const;
+    ProcessRecord* processById(DWORD processId);
+    // A started program ends (the user closed it, or it finished) with this exit code.
+    void endProgram(DWORD processId, DWORD exitCode);
+
+    // Machinery shared between the stand-ins (not for tests).
+    // programs.cpp: the program a command line starts, read as CreateProcess
+    // reads it; false when nothing there runs.
+    bool findProgram(const std::string& commandLine, std::string* path, ProgramSpec* scripted);
+    // programs.cpp: shows a started program's main window (and its child).
+    HWND showProgramWindow(const ProgramSpec& scripted, UINT show, HWND* child);
+    // dialogs.cpp: a dialog window and its controls from a template, a child
+    // of `parent` or a top-level window it owns. `attach` runs once the window
+    // exists and before anything is sent to it; the controls hear WM_SETFONT,
+    // the dialog itself does not (the caller sends it once its procedure is attached).
+    HWND createDialogWindow(HINSTANCE instance, const DialogTemplate& t, HWND parent, bool child,
+                            WNDPROC windowProc, const std::function<void(HWND)>& attach);
+    HFONT dialogFont() const;
+    // dialogs.cpp: what the dialog manager does with a message the dialog procedure left alone.
+    LRESULT defaultDialogMessage(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+    // dialogs.cpp: the system's destruction of a dialog (WM_DESTROY, WM_NCDESTROY, no call log).
+    void destroyDialogWindow(HWND dialog);
 };
 
 World& world();
