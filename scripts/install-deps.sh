@@ -1,0 +1,58 @@
+#!/bin/bash
+# Installs the build, test and Wine tools on a Debian machine, as root.
+# Safe to run again: only packages that are missing are installed.
+set -euo pipefail
+
+export DEBIAN_FRONTEND=noninteractive
+
+PACKAGES=(
+  cmake g++ make libgtest-dev libgmock-dev googletest
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64
+  xvfb xauth x11-utils xdotool imagemagick
+  qemu-user-static
+  python3
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: must run as root" >&2
+  exit 1
+fi
+
+installed() {
+  [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+}
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  installed "$pkg" || missing+=("$pkg")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages already installed"
+else
+  echo "install-deps: missing: ${missing[*]}"
+  for pkg in "${missing[@]}"; do
+    # Wine's 32-bit half comes from the i386 archive.
+    if [[ "$pkg" == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+      echo "install-deps: adding the i386 architecture"
+      dpkg --add-architecture i386
+      break
+    fi
+  done
+  echo "install-deps: apt-get update"
+  apt-get update -qq >/dev/null
+  echo "install-deps: apt-get install ${#missing[@]} packages"
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  for pkg in "${missing[@]}"; do
+    if ! installed "$pkg"; then
+      echo "install-deps: $pkg did not install" >&2
+      exit 1
+    fi
+  done
+  echo "install-deps: installed ${missing[*]}"
+fi
+
+echo "install-deps: enabling 32-bit x86 programs"
+exec "$(dirname "$(readlink -f "$0")")/enable-i386.sh"
