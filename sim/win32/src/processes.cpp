@@ -22,7 +22,7 @@ namespace {
 // Kernel handles and ids advance by this much, aligned as the system's are.
 constexpr uintptr_t kHandleStep = 4;
 constexpr DWORD kIdStep = 4;
-// ProgramSpec::execResult below this value is a start that fails with that error.
+// ProgramSetup::execResult below this value is a start that fails with that error.
 constexpr UINT kFirstSuccess = 32;
 
 bool fail(DWORD error) {
@@ -68,7 +68,7 @@ void finish(size_t index, DWORD exitCode) {
 
 // The file an application name names: taken as it is, with no search and no
 // extension added.
-bool findApplication(sim::World& wd, const std::string& name, sim::ProgramSpec* scripted) {
+bool findApplication(sim::World& wd, const std::string& name, sim::ProgramSetup* scripted) {
     std::string key = wd.fileKey(name);
     auto program = wd.programs.find(key);
     if (program != wd.programs.end()) {
@@ -76,7 +76,7 @@ bool findApplication(sim::World& wd, const std::string& name, sim::ProgramSpec* 
         return true;
     }
     if (!wd.files.count(key)) return false;
-    *scripted = sim::ProgramSpec{};
+    *scripted = sim::ProgramSetup{};
     return true;
 }
 
@@ -119,7 +119,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     if (!startupInfo || !processInformation || (!applicationName && !commandLine))
         return fail(ERROR_INVALID_PARAMETER);
     std::string path;
-    sim::ProgramSpec scripted;
+    sim::ProgramSetup scripted;
     if (applicationName) {
         path = applicationName;
         if (!findApplication(wd, path, &scripted)) return fail(ERROR_FILE_NOT_FOUND);

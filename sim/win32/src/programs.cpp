@@ -55,7 +55,7 @@ std::vector<std::string> candidates(const std::string& line) {
 }
 
 // Shows the main window of a program WinExec started (and the child inside it).
-void showWinExecWindow(size_t startIndex, const sim::ProgramSpec& scripted) {
+void showWinExecWindow(size_t startIndex, const sim::ProgramSetup& scripted) {
     sim::World& wd = world();
     if (startIndex >= wd.programStarts.size()) return;  // a test cleared the record
     HWND child = nullptr;
@@ -68,7 +68,7 @@ void showWinExecWindow(size_t startIndex, const sim::ProgramSpec& scripted) {
 
 namespace sim {
 
-bool World::findProgram(const std::string& commandLine, std::string* path, ProgramSpec* scripted) {
+bool World::findProgram(const std::string& commandLine, std::string* path, ProgramSetup* scripted) {
     for (const std::string& candidate : candidates(commandLine)) {
         std::string file = withExtension(candidate);
         std::string key = fileKey(file);
@@ -76,13 +76,13 @@ bool World::findProgram(const std::string& commandLine, std::string* path, Progr
         // A plain file runs as a program that shows no window.
         if (program == programs.end() && !files.count(key)) continue;
         if (path) *path = file;
-        if (scripted) *scripted = program == programs.end() ? ProgramSpec{} : program->second;
+        if (scripted) *scripted = program == programs.end() ? ProgramSetup{} : program->second;
         return true;
     }
     return false;
 }
 
-HWND World::showProgramWindow(const ProgramSpec& scripted, UINT show, HWND* child) {
+HWND World::showProgramWindow(const ProgramSetup& scripted, UINT show, HWND* child) {
     if (child) *child = nullptr;
     HWND main = addForeignWindow(scripted.windowClass, scripted.windowTitle);
     Window* w = window(main);
@@ -102,8 +102,8 @@ HWND World::showProgramWindow(const ProgramSpec& scripted, UINT show, HWND* chil
     return main;
 }
 
-void World::installProgram(const std::string& path, ProgramSpec spec) {
-    programs[fileKey(path)] = std::move(spec);
+void World::installProgram(const std::string& path, ProgramSetup setup) {
+    programs[fileKey(path)] = std::move(setup);
 }
 
 void World::closeProgramWindow(HWND h) {
@@ -118,7 +118,7 @@ UINT WINAPI WinExec(LPCSTR commandLine, UINT show) {
     const std::string line = commandLine ? commandLine : "";
     wd.log("WinExec", "cmd=" + line + " show=" + std::to_string(show));
     std::string path;
-    sim::ProgramSpec scripted;
+    sim::ProgramSetup scripted;
     if (!wd.findProgram(line, &path, &scripted)) {
         wd.lastError = ERROR_FILE_NOT_FOUND;
         return ERROR_FILE_NOT_FOUND;

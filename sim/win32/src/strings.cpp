@@ -90,7 +90,7 @@ private:
     size_t length_ = 0;
 };
 
-struct Spec {
+struct FieldFormat {
     bool left = false;   // '-'
     bool zero = false;   // '0'
     bool prefix = false; // '#'
@@ -100,7 +100,7 @@ struct Spec {
     bool shortInt = false;
 };
 
-void pad(Output& o, const std::string& body, const Spec& s) {
+void pad(Output& o, const std::string& body, const FieldFormat& s) {
     int fill = s.width - static_cast<int>(body.size());
     if (!s.left)
         for (int i = 0; i < fill; ++i) o.put(' ');
@@ -109,7 +109,7 @@ void pad(Output& o, const std::string& body, const Spec& s) {
         for (int i = 0; i < fill; ++i) o.put(' ');
 }
 
-void number(Output& o, uint32_t magnitude, bool negative, unsigned base, bool upper, const Spec& s) {
+void number(Output& o, uint32_t magnitude, bool negative, unsigned base, bool upper, const FieldFormat& s) {
     const char* digitsOf = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     std::string digits;
     do {
@@ -172,7 +172,7 @@ int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
         }
         ++f;
         if (!*f) break;
-        Spec s;
+        FieldFormat s;
         for (;; ++f) {
             if (*f == '-') s.left = true;
             else if (*f == '0') s.zero = true;

@@ -83,9 +83,9 @@ TEST_F(AppsTest, LaunchQuotesThePathAndCountsStartsFrom31) {
     for (UINT result : {31u, 30u}) {
         sim::resetWorld();
         tvapps::install(APP_WINDVR);
-        sim::ProgramSpec spec;
-        spec.execResult = result;
-        w().installProgram(tvapps::exePath(APP_WINDVR), spec);
+        sim::ProgramSetup setup;
+        setup.execResult = result;
+        w().installProgram(tvapps::exePath(APP_WINDVR), setup);
         start();
         winDvrApp.launch();
         if (result == 31) {

@@ -49,15 +49,15 @@ void closesOn(AppId app, sim::Window& w, const sim::LoggedMessage& m) {
     if (close) sim::world().closeProgramWindow(w.handle);
 }
 
-sim::ProgramSpec specOf(AppId app) {
+sim::ProgramSetup setupOf(AppId app) {
     const StandIn& s = STAND_INS[app];
-    sim::ProgramSpec spec;
-    spec.windowClass = s.windowClass;
-    spec.windowTitle = s.title;
-    spec.childClass = s.childClass;
-    spec.childTitle = s.childClass[0] ? "video" : "";
-    spec.onMessage = [app](sim::Window& w, const sim::LoggedMessage& m) { closesOn(app, w, m); };
-    return spec;
+    sim::ProgramSetup setup;
+    setup.windowClass = s.windowClass;
+    setup.windowTitle = s.title;
+    setup.childClass = s.childClass;
+    setup.childTitle = s.childClass[0] ? "video" : "";
+    setup.onMessage = [app](sim::Window& w, const sim::LoggedMessage& m) { closesOn(app, w, m); };
+    return setup;
 }
 
 }  // namespace
@@ -69,15 +69,15 @@ std::string exePath(AppId app) { return std::string(STAND_INS[app].dir) + "\\" +
 void install(AppId app) {
     const StandIn& s = STAND_INS[app];
     sim::world().registry.setString(std::string("HKLM\\") + s.keyPath, s.valueName, s.dir);
-    sim::world().installProgram(exePath(app), specOf(app));
+    sim::world().installProgram(exePath(app), setupOf(app));
 }
 
 HWND run(AppId app) {
     const StandIn& s = STAND_INS[app];
     sim::World& w = sim::world();
     HWND top = w.addForeignWindow(s.windowClass, s.title);
-    sim::ProgramSpec spec = specOf(app);
-    w.window(top)->onMessage = spec.onMessage;
+    sim::ProgramSetup setup = setupOf(app);
+    w.window(top)->onMessage = setup.onMessage;
     if (!s.childClass[0]) return top;
     // A child of the main window, which the agent addresses for WinDVD.
     HWND child = w.addForeignWindow(s.childClass, "video");

@@ -20,8 +20,8 @@ std::vector<uint32_t> g_ticks;
 
 void CALLBACK countTick(HWND, UINT, UINT_PTR, DWORD now) { g_ticks.push_back(now); }
 
-sim::ProgramSpec uninstaller(uint32_t runsFor = kRun) {
-    sim::ProgramSpec program;
+sim::ProgramSetup uninstaller(uint32_t runsFor = kRun) {
+    sim::ProgramSetup program;
     program.runsForMs = runsFor;
     program.exitCode = kExitCode;
     return program;
@@ -110,7 +110,7 @@ TEST_F(ProcessesTest, UnquotedPathStartsTheFirstCandidateAndANamedApplicationExa
 
 TEST_F(ProcessesTest, UnstartableCommandLinesFailAndStartNothing) {
     w().installProgram("C:\\Tools\\broken.exe", [] {
-        sim::ProgramSpec s;
+        sim::ProgramSetup s;
         s.execResult = ERROR_BAD_FORMAT;
         return s;
     }());
@@ -191,7 +191,7 @@ TEST_F(ProcessesTest, ProgramThatEndsAtOnceIsStillRunningUntilTheClockMoves) {
 }
 
 TEST_F(ProcessesTest, ProcessThatNeverEndsEndsTheScenarioOrEndsWhenTheTestSaysSo) {
-    sim::ProgramSpec forever = uninstaller();
+    sim::ProgramSetup forever = uninstaller();
     forever.runsUntilEnded = true;
     w().installProgram(kUninstaller, forever);
     ASSERT_TRUE(start(kUninstaller));
@@ -261,7 +261,7 @@ TEST_F(ProcessesTest, ThreadHandleHasNoExitCodeOfTheProcessAndHandlesDoNotCollid
 // ---- windows of started programs -----------------------------------------------------------------
 
 TEST_F(ProcessesTest, ProgramWindowShowsAsAskedAndGoesWithTheProcess) {
-    sim::ProgramSpec program = uninstaller(1000);
+    sim::ProgramSetup program = uninstaller(1000);
     program.windowClass = "UninstWindow";
     program.windowTitle = "Uninstall";
     program.windowDelay = 300;

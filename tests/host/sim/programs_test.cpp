@@ -9,14 +9,14 @@ constexpr const char* kTvPath = "C:\\Program Files\\TV\\tv.exe";
 constexpr const char* kHazardPath = "C:\\Program.exe";
 constexpr UINT kStarted = 33;
 
-sim::ProgramSpec tvSpec() {
-    sim::ProgramSpec spec;
-    spec.windowClass = "TvMain";
-    spec.windowTitle = "TV";
-    spec.childClass = "TvVideo";
-    spec.childTitle = "video";
-    spec.windowDelay = 500;
-    return spec;
+sim::ProgramSetup tvSetup() {
+    sim::ProgramSetup setup;
+    setup.windowClass = "TvMain";
+    setup.windowTitle = "TV";
+    setup.childClass = "TvVideo";
+    setup.childTitle = "video";
+    setup.windowDelay = 500;
+    return setup;
 }
 
 class ProgramsTest : public ::testing::Test {
@@ -26,8 +26,8 @@ protected:
 
 TEST_F(ProgramsTest, QuotedPathRunsExactlyThatProgram) {
     sim::World& w = sim::world();
-    w.installProgram(kTvPath, tvSpec());
-    w.installProgram(kHazardPath, sim::ProgramSpec{});
+    w.installProgram(kTvPath, tvSetup());
+    w.installProgram(kHazardPath, sim::ProgramSetup{});
     std::string line = std::string("\"") + kTvPath + "\" /fullscreen";
     EXPECT_EQ(kStarted, WinExec(line.c_str(), SW_SHOWNORMAL));
     ASSERT_EQ(1u, w.programStarts.size());
@@ -40,8 +40,8 @@ TEST_F(ProgramsTest, QuotedPathRunsExactlyThatProgram) {
 
 TEST_F(ProgramsTest, UnquotedPathWithSpacesRunsTheFirstCandidateThatExists) {
     sim::World& w = sim::world();
-    w.installProgram(kTvPath, tvSpec());
-    w.installProgram(kHazardPath, sim::ProgramSpec{});
+    w.installProgram(kTvPath, tvSetup());
+    w.installProgram(kHazardPath, sim::ProgramSetup{});
     EXPECT_EQ(kStarted, WinExec(kTvPath, SW_SHOW));
     ASSERT_EQ(1u, w.programStarts.size());
     EXPECT_EQ(kHazardPath, w.programStarts[0].path);
@@ -49,7 +49,7 @@ TEST_F(ProgramsTest, UnquotedPathWithSpacesRunsTheFirstCandidateThatExists) {
     // Without the hazard the whole path is reached.
     sim::resetWorld();
     sim::World& clean = sim::world();
-    clean.installProgram(kTvPath, tvSpec());
+    clean.installProgram(kTvPath, tvSetup());
     EXPECT_EQ(kStarted, WinExec(kTvPath, SW_SHOW));
     ASSERT_EQ(1u, clean.programStarts.size());
     EXPECT_EQ(kTvPath, clean.programStarts[0].path);
@@ -57,7 +57,7 @@ TEST_F(ProgramsTest, UnquotedPathWithSpacesRunsTheFirstCandidateThatExists) {
 
 TEST_F(ProgramsTest, MiddleCandidateMayBeAPlainFile) {
     sim::World& w = sim::world();
-    w.installProgram("C:\\Program Files\\My TV\\tv.exe", tvSpec());
+    w.installProgram("C:\\Program Files\\My TV\\tv.exe", tvSetup());
     w.files[w.fileKey("C:\\Program Files\\My.exe")] = "MZ";
     EXPECT_EQ(kStarted, WinExec("C:\\Program Files\\My TV\\tv.exe -a", SW_SHOW));
     ASSERT_EQ(1u, w.programStarts.size());
@@ -68,7 +68,7 @@ TEST_F(ProgramsTest, MiddleCandidateMayBeAPlainFile) {
 
 TEST_F(ProgramsTest, ExtensionIsAddedAndCaseDoesNotMatter) {
     sim::World& w = sim::world();
-    w.installProgram("c:\\tv\\APP.EXE", tvSpec());
+    w.installProgram("c:\\tv\\APP.EXE", tvSetup());
     EXPECT_EQ(kStarted, WinExec("C:\\TV\\app -channel 3", SW_SHOW));
     ASSERT_EQ(1u, w.programStarts.size());
     EXPECT_EQ("C:\\TV\\app.exe", w.programStarts[0].path);
@@ -82,7 +82,7 @@ TEST_F(ProgramsTest, FailuresStartNothing) {
     EXPECT_EQ(UINT{ERROR_FILE_NOT_FOUND}, WinExec("", SW_SHOW));
     EXPECT_EQ(UINT{ERROR_FILE_NOT_FOUND}, WinExec(nullptr, SW_SHOW));
 
-    sim::ProgramSpec broken = tvSpec();
+    sim::ProgramSetup broken = tvSetup();
     broken.execResult = ERROR_BAD_FORMAT;
     w.installProgram(kTvPath, broken);
     EXPECT_EQ(UINT{ERROR_BAD_FORMAT}, WinExec(kTvPath, SW_SHOW));
@@ -94,7 +94,7 @@ TEST_F(ProgramsTest, FailuresStartNothing) {
 
 TEST_F(ProgramsTest, WindowAppearsAfterTheStartUpDelay) {
     sim::World& w = sim::world();
-    w.installProgram(kTvPath, tvSpec());
+    w.installProgram(kTvPath, tvSetup());
     HWND other = w.addForeignWindow("Other", "Other");
     w.foreground = other;
     w.advanceTo(1000);
@@ -122,12 +122,12 @@ TEST_F(ProgramsTest, WindowAppearsAfterTheStartUpDelay) {
 
 TEST_F(ProgramsTest, HiddenStartAndForegroundAreHonoured) {
     sim::World& w = sim::world();
-    sim::ProgramSpec spec = tvSpec();
-    spec.takesForeground = true;
-    w.installProgram(kTvPath, spec);
+    sim::ProgramSetup setup = tvSetup();
+    setup.takesForeground = true;
+    w.installProgram(kTvPath, setup);
     WinExec("\"C:\\Program Files\\TV\\tv.exe\"", SW_HIDE);
     WinExec("\"C:\\Program Files\\TV\\tv.exe\"", SW_SHOW);
-    w.advanceTo(spec.windowDelay);
+    w.advanceTo(setup.windowDelay);
     ASSERT_EQ(2u, w.programStarts.size());
     HWND hidden = w.programStarts[0].window;
     HWND shown = w.programStarts[1].window;
@@ -141,13 +141,13 @@ TEST_F(ProgramsTest, HiddenStartAndForegroundAreHonoured) {
 
 TEST_F(ProgramsTest, ProgramReactsToItsCloseKeyAndClosesWithItsChild) {
     sim::World& w = sim::world();
-    sim::ProgramSpec spec = tvSpec();
-    spec.onMessage = [](sim::Window& self, const sim::LoggedMessage& m) {
+    sim::ProgramSetup setup = tvSetup();
+    setup.onMessage = [](sim::Window& self, const sim::LoggedMessage& m) {
         if (m.message == WM_KEYDOWN && m.wParam == VK_ESCAPE) sim::world().closeProgramWindow(self.handle);
     };
-    w.installProgram(kTvPath, spec);
+    w.installProgram(kTvPath, setup);
     WinExec("\"C:\\Program Files\\TV\\tv.exe\"", SW_SHOW);
-    w.advanceTo(spec.windowDelay);
+    w.advanceTo(setup.windowDelay);
     HWND main = w.programStarts[0].window;
     HWND child = w.programStarts[0].child;
     ASSERT_TRUE(IsWindow(main));

@@ -395,7 +395,7 @@ TEST_F(PropSheetTest, FinishRefusedKeepsTheSheetAndRestartIsReported) {
 TEST_F(PropSheetTest, WizardHidesWhileAnUninstallerRunsFromANotification) {
     constexpr uint32_t kRun = 5000;
     constexpr uint32_t kClick = 100;
-    sim::ProgramSpec uninstaller;
+    sim::ProgramSetup uninstaller;
     uninstaller.runsForMs = kRun;
     w().installProgram(kUninstaller, uninstaller);
     DWORD waitResult = WAIT_FAILED;

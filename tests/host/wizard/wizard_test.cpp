@@ -51,9 +51,9 @@ void WizardTest::entry(const std::string& key, const std::string& displayName, c
 }
 
 void WizardTest::program(const std::string& path, uint32_t runsForMs) {
-    sim::ProgramSpec spec;
-    spec.runsForMs = runsForMs;
-    w().installProgram(path, spec);
+    sim::ProgramSetup setup;
+    setup.runsForMs = runsForMs;
+    w().installProgram(path, setup);
 }
 
 void WizardTest::install() {

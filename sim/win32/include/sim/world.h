@@ -304,7 +304,7 @@ struct ShownMenu {
 };
 
 // A program another program can start with WinExec.
-struct ProgramSpec {
+struct ProgramSetup {
     std::string windowClass;  // its main window; empty: it shows none
     std::string windowTitle;
     std::string childClass;   // a child window inside the main one; empty: none
@@ -627,9 +627,9 @@ struct World {
     int liveMenus() const { return static_cast<int>(menus.size()); }
 
     // Programs WinExec can start, by full path (case-insensitive, like files).
-    std::map<std::string, ProgramSpec> programs;
+    std::map<std::string, ProgramSetup> programs;
     std::vector<ProgramStart> programStarts;
-    void installProgram(const std::string& path, ProgramSpec spec);
+    void installProgram(const std::string& path, ProgramSetup setup);
     // A started program closes its window (and the child in it).
     void closeProgramWindow(HWND h);
 
@@ -705,9 +705,9 @@ struct World {
     // Machinery shared between the stand-ins (not for tests).
     // programs.cpp: the program a command line starts, read as CreateProcess
     // reads it; false when nothing there runs.
-    bool findProgram(const std::string& commandLine, std::string* path, ProgramSpec* scripted);
+    bool findProgram(const std::string& commandLine, std::string* path, ProgramSetup* scripted);
     // programs.cpp: shows a started program's main window (and its child).
-    HWND showProgramWindow(const ProgramSpec& scripted, UINT show, HWND* child);
+    HWND showProgramWindow(const ProgramSetup& scripted, UINT show, HWND* child);
     // dialogs.cpp: a dialog window and its controls from a template, a child
     // of `parent` or a top-level window it owns. `attach` runs once the window
     // exists and before anything is sent to it; the controls hear WM_SETFONT,
