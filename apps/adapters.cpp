@@ -124,10 +124,7 @@ int AppAdapter::loadFromRegistry(const char* keyPath, const char* valueName, con
     return 1;
 }
 
-HWND AppAdapter::findByTitlePrefix() const {
-    size_t length = std::strlen(titlePrefix);
-    return findTopLevelByTitle([&](const char* t) { return std::strncmp(t, titlePrefix, length) == 0; });
-}
+HWND AppAdapter::findByTitlePrefix() const { return findWindowByTitlePrefix(titlePrefix); }
 
 HWND AppAdapter::findWindow() const {
     if (windowClass[0] != '\0') return FindWindowA(windowClass, nullptr);
