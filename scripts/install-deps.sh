@@ -9,6 +9,7 @@ PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  nsis
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick
   qemu-user-static
