@@ -1,148 +1,346 @@
 #!/usr/bin/env python3
 """A demo of tunerpad under Wine: the agent runs against the simulated
-capture box, a remote-control session is played, and a timeline shows what
-the agent did with each key. Screenshots go to the output folder.
+capture box with stand-ins of the TV applications installed, a remote-control
+session visits what the agent does, and a timeline shows each remote key,
+what the agent did with it and which window received what. Screenshots of
+the tray menu, the dialogs and the uninstall wizard's pages go to the output
+folder.
 
 usage: demo.py --build DIR [--out DIR] [--interactive]
+
+With --interactive the agent runs until Ctrl+C and you press the remote's
+keys yourself with tools/boxsim/remote (the command is printed).
 """
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(TOP, 'tests', 'wine'))
-sys.path.insert(0, os.path.join(TOP, 'tools', 'boxsim'))
-sys.path.insert(0, os.path.join(TOP, 'tools', 'tvstub'))
 
-import register  # noqa: E402
-import install as tvinstall  # noqa: E402
 import winelib  # noqa: E402
+from agent_lib import (  # noqa: E402
+    ABOUT_TITLE, CMD_SETTING, DEVICE_GONE, IDOK, KEY_POWER, KEY_SHUTDOWN, MENU_CLASS, POWERVCR_CLASS, REMOTE,
+    RETRY_MS, ROVIVER_CLASS, SETTING_COMBO, SETTING_TITLE, SHUTDOWN_TITLE, VK_DOWN, WINDVR_TITLE, VK_RETURN, run_tool, set_pointer,
+    setup, start_agent, tray_click, wait_gone, wait_window, x_pointer)
+from test_agent import below_right, screenshot, wait_tray_icon  # noqa: E402
+import test_clearway as wizard_lib  # noqa: E402
 
-BOX_NAME = 'USB 2800 Video'
-AGENT_DIR = r'C:\Program Files\Vuzided Ivavevariv\Velotune Utilities'
-ROVIVER_DIR = r'C:\Program Files\Honestech\TVR'
-AGENT_CLASS = 'Ruvuzovi Razuzu Davidod'
-ROVIVER_CLASS = 'HALCYON_TVR'
+# The programs of the win64 build tree that the demo runs, by the names the
+# test scripts know them by.
+PROGRAMS = {
+    'tunerpad': 'tunerpad.exe',
+    'clearway': 'clearway.exe',
+    'boxsim': 'tools/boxsim.dll',
+    'tvstub': 'tools/tvstub/tvstub.exe',
+    'tvpost': 'tools/tvstub/tvpost.exe',
+    'wineprobe': 'tests/wine/wineprobe.exe',
+    'agent_ui': 'tests/wine/agent_ui.exe',
+    'uninstaller': 'tests/wine/uninstaller_stub.exe',
+}
+STUB_NAMES = {'roviver': 'RoviverUVA', 'powervcr': 'PowerVCR II', 'windvr': 'WinDVR'}
+# How long a key may take to show its effect before the timeline says "nothing".
+EFFECT_SECONDS = 3.0
+
+
+class Timeline:
+    def __init__(self):
+        self.started = time.monotonic()
+        self.lines = []
+
+    def say(self, what):
+        line = '%7.2f s  %s' % (time.monotonic() - self.started, what)
+        print(line, flush=True)
+        self.lines.append(line)
+
+    def save(self, path):
+        with open(path, 'w') as f:
+            f.write('\n'.join(self.lines) + '\n')
+
+
+# What the agent sends: keys, characters, command messages, clicks and
+# close requests; the window manager's own traffic is left out.
+AGENT_MESSAGES = ('WM_KEY', 'WM_SYSKEY', 'WM_CHAR', 'WM_SYSCHAR', 'WM_USER', 'WM_COMMAND', 'WM_SYSCOMMAND',
+                  'WM_CLOSE', 'WM_LBUTTON', 'WM_RBUTTON', 'WM_QUIT', 'MSG_911')
+
+
+def sent_by_agent(m):
+    return m.name.startswith(AGENT_MESSAGES)
+
+
+def message_text(m):
+    mods = '+'.join(m.mods)
+    return '%s(0x%x) wParam %d lParam 0x%x%s' % (m.name, m.msg, m.wparam, m.lparam, ' with ' + mods if mods else '')
 
 
 class Demo:
     def __init__(self, build, out):
         self.build = build
         self.out = out
-        self.started = time.monotonic()
-        self.events = []
+        self.timeline = Timeline()
+        self.say = self.timeline.say
+        self.shots = []
 
-    def program(self, relative):
-        path = os.path.join(self.build, relative)
+    def program(self, name):
+        path = os.path.join(self.build, PROGRAMS[name])
         if not os.path.isfile(path):
             raise SystemExit('%s is missing: build the win64 preset first' % path)
         return path
 
-    def stamp(self):
-        return time.monotonic() - self.started
-
-    def say(self, what):
-        line = '%7.2f s  %s' % (self.stamp(), what)
-        print(line, flush=True)
-        self.events.append(line)
+    # ----------------------------------------------------------------------
+    # The prefix, the box, the stand-ins and the agent
 
     def setup(self):
         arch = winelib.WIN64
         cache = os.path.join(self.build, 'tests', 'wine', 'prefixes')
-        self.display = os.environ.get('DISPLAY') or winelib.display(self.out)
+        display = os.environ.get('DISPLAY') or winelib.display(self.out)
         template = winelib.Template(arch, cache)
-        template.ensure(self.display, winelib.boot_timeout(arch))
+        template.ensure(display, winelib.boot_timeout(arch))
         path = os.path.join(self.out, 'prefix')
         if os.path.isdir(path):
-            winelib.Prefix(path, arch, self.display, self.out).stop()
+            winelib.Prefix(path, arch, display, self.out).stop()
             shutil.rmtree(path)
         template.copy_to(path)
-        self.prefix = winelib.Prefix(path, arch, self.display, self.out)
-
-        self.commands = os.path.join(self.out, 'box-commands.txt')
-        self.box_log = os.path.join(self.out, 'box-calls.log')
-        for f in (self.commands, self.box_log):
-            open(f, 'w').close()
-        dll = self.prefix.install(self.program('tools/boxsim.dll'), r'C:\boxsim')
-        text = register.reg_file_text(register.registry_entries(
-            dll, BOX_NAME, commands=register.windows_path(self.commands),
-            log=register.windows_path(self.box_log)))
-        register.import_reg(self.prefix.path, text, loader=arch.loader, env=self.prefix.env)
-        self.say('capture box registered as "%s"' % BOX_NAME)
-
-        self.roviver_log = ROVIVER_DIR + r'\roviver.log'
-        run = tvinstall.wine_runner(self.prefix.path, arch.loader)
-        tvinstall.install(self.prefix.path, self.program('tools/tvstub/tvstub.exe'), [('roviver', ROVIVER_DIR)], run,
-                          log=self.roviver_log, verify=False)
-        self.say('RoviverUVA stand-in installed in %s' % ROVIVER_DIR)
-        self.probe = self.prefix.install(self.program('tests/wine/wineprobe.exe'), r'C:\tools')
+        # The logs of an earlier demo in the same folder would read as this one's.
+        for name in os.listdir(self.out):
+            if name.endswith(('.log', '.commands', '.png')) or name == 'timeline.txt':
+                os.remove(os.path.join(self.out, name))
+        prefix = winelib.Prefix(path, arch, display, self.out)
+        self.t = winelib.Context(prefix, {n: self.program(n) for n in PROGRAMS}, self.out)
+        # The wizard's texts, country 1 and the two Uninstall entries first:
+        # setup() below writes the registry files once more, still offline.
+        wizard_lib.prepare(self.t, uninstallers=True)
+        self.box, self.stubs = setup(self.t, ['roviver', 'powervcr', 'windvr'])
+        self.say('capture box registered as "%s"; stand-ins of %s installed'
+                 % (self.box.name, ', '.join(STUB_NAMES[r] for r in self.stubs)))
 
     def start_agent(self):
-        exe = self.prefix.install(self.program('tunerpad.exe'), AGENT_DIR)
-        self.agent = self.prefix.start(exe)
-        r = self.prefix.run(self.probe, 'wait-window', AGENT_CLASS, 30000, timeout=60)
-        winelib.check(r.code == 0, 'the agent did not come up: %s' % r.output)
-        self.say('tunerpad is running: hidden window "%s", icon in the notification area' % AGENT_CLASS)
+        self.agent = start_agent(self.t)
+        self.box.wait_polling(15)
+        polls = self.box.polls()
+        idle = next(p for p in reversed(polls) if len(p) == 6)
+        self.say('tunerpad is running (pid %d), polling the box every %d ms; one idle poll:'
+                 % (self.agent.pid, self.box.tick_period(polls[-12:])))
+        for ms, kind, ident, word, result in idle:
+            self.say('    %s property 0x%04x word 0x%x -> 0x%x' % (kind, ident, word, result))
 
-    def box_calls(self):
-        with open(self.box_log, errors='replace') as f:
-            return [l for l in f.read().splitlines() if l and not l.startswith('#')]
+    def shot(self, name, crop=None):
+        screenshot(self.t, name, crop=crop)
+        self.shots.append(name + ('-crop' if crop else '') + '.png')
+        self.say('  screenshot %s.png' % name)
 
-    def remote(self, *command):
-        with open(self.commands, 'a') as f:
-            f.write(' '.join(str(c) for c in command) + '\n')
+    # ----------------------------------------------------------------------
+    # Keys and what became of them
 
-    def screenshot(self, name):
-        path = os.path.join(self.out, name)
-        self.prefix.screenshot(path)
-        self.say('screenshot %s' % path)
+    def marks(self):
+        return {role: [len(r.messages) for r in stub.runs()] for role, stub in self.stubs.items()}
 
-    def press(self, code, name, expect, what, timeout=30):
-        """Presses a key and waits until `expect()` holds."""
-        self.say('remote: %-10s (key %d)' % (name, code))
-        self.remote('press', code)
-        winelib.wait_until(expect, timeout, what)
-        self.say('  -> %s' % what)
+    def received_since(self, marks):
+        """[(application, message)] the stand-ins logged since `marks`."""
+        out = []
+        for role, stub in self.stubs.items():
+            before = marks.get(role, [])
+            for i, run in enumerate(stub.runs()):
+                start = before[i] if i < len(before) else 0
+                out += [(STUB_NAMES[role], m) for m in run.messages[start:] if m.window == 'main']
+        return out
+
+    def key(self, code, what, wait_for=None, effect=None):
+        """Presses remote key `code` and reports what became of it: the
+        messages the stand-ins received, or `effect()`'s words."""
+        marks = self.marks()
+        before = x_pointer(self.t)
+        self.say('remote key %-2d (%s)' % (code, what))
+        self.box.press(code)
+        if wait_for:
+            winelib.wait_until(wait_for, self.t.seconds(30), what)
+        else:
+            deadline = time.monotonic() + EFFECT_SECONDS
+            while (time.monotonic() < deadline and not self.received_since(marks)
+                   and x_pointer(self.t) == before):
+                time.sleep(0.1)
+            time.sleep(0.3)  # the rest of a chord
+        for app, m in self.received_since(marks):
+            if sent_by_agent(m):
+                self.say('    -> %s window received %s' % (app, message_text(m)))
+        after = x_pointer(self.t)
+        if after != before:
+            self.say('    -> pointer moved %r -> %r' % (before, after))
+        if effect:
+            self.say('    -> %s' % effect())
+        self.box.wait_quiet()
+
+    def window_count(self, cls):
+        r = run_tool(self.t, 'wineprobe', 'count-windows', cls, expect=None)
+        return r.output.strip() == 'count=1'
+
+    # ----------------------------------------------------------------------
+    # The session
+
+    def tray_and_dialogs(self):
+        (x, y), _ = wait_tray_icon(self.t, '01-tray-icon', present=True)
+        self.shots.append('01-tray-icon-crop.png')
+        self.say('the icon shows in the notification area at (%d, %d)' % (x, y))
+        set_pointer(self.t, x + 8, y + 8)
+        tray_click(self.t)
+        menu = wait_window(self.t, cls=MENU_CLASS)
+        self.say('right button on the icon: the menu opens (RoviverUVA, About, Exit)')
+        self.shot('02-tray-menu', crop=below_right(menu.rect))
+        # RoviverUVA is the first item when it is installed, About the next.
+        run_tool(self.t, 'agent_ui', 'type', VK_DOWN, VK_DOWN, VK_RETURN)
+        wait_window(self.t, title=ABOUT_TITLE)
+        self.say('About chosen from the menu')
+        self.shot('03-about')
+        run_tool(self.t, 'agent_ui', 'click', ABOUT_TITLE, IDOK)
+        wait_gone(self.t, ABOUT_TITLE)
+
+        self.say('the Setting command (the agent\'s accelerator Alt+?): the Setting dialog')
+        run_tool(self.t, 'tvpost', 'post', 'Ruvuzovi Razuzu Davidod', 0x0111, CMD_SETTING, 0)
+        wait_window(self.t, title=SETTING_TITLE)
+        self.shot('04-setting')
+        out = run_tool(self.t, 'agent_ui', 'combo', SETTING_TITLE, SETTING_COMBO).output
+        self.say('  it lists: %s' % ', '.join(line.split('"')[1] for line in out.splitlines()
+                                              if line.startswith('item ')))
+        run_tool(self.t, 'agent_ui', 'click', SETTING_TITLE, IDOK)
+        wait_gone(self.t, SETTING_TITLE)
+        got = self.t.prefix.reg_query(r'HKLM\SOFTWARE\Vuzided Ivavevariv\Velotune Utilities', 'DefaultTVAPP')
+        self.say('  OK: DefaultTVAPP = %s (RoviverUVA)' % (got[1],))
+
+    def roviver(self):
+        roviver = self.stubs['roviver']
+        self.key(KEY_POWER, 'Power, no application running', lambda: self.window_count(ROVIVER_CLASS),
+                 effect=lambda: 'the default application, RoviverUVA, started (its window "%s")' % ROVIVER_CLASS)
+        self.shot('05-roviver-started')
+        for code, what in ((1, 'digit 1'), (2, 'digit 2'), (3, 'digit 3'), (12, 'a key of the map'),
+                           (14, 'a key of the map'), (11, 'second start key')):
+            self.key(code, what)
+        self.key(KEY_POWER, 'Power, RoviverUVA running', lambda: roviver.runs() and roviver.runs()[-1].exited,
+                 effect=lambda: 'RoviverUVA closed')
+
+    def desktop(self):
+        self.say('no application: direction keys drive the desktop pointer')
+        set_pointer(self.t, 300, 300)
+        self.key(6, 'right, pressed once')
+        before = x_pointer(self.t)
+        self.say('remote key 6  (right, held for 1.6 s)')
+        keys = self.box.hold(6, 1600)
+        after = x_pointer(self.t)
+        self.say('    -> %d key reads taken, pointer %r -> %r (1 pixel at first, then faster)'
+                 % (len(keys), before, after))
+        self.box.wait_quiet()
+
+    def powervcr(self):
+        powervcr = self.stubs['powervcr']
+        self.say('the user starts PowerVCR II')
+        self.t.prefix.start(powervcr.program)
+        run_tool(self.t, 'tvpost', '-w', 30000, 'find', POWERVCR_CLASS)
+        powervcr.wait_run(1)
+        self.shot('06-powervcr')
+        for code, what in ((13, 'a posted key'), (1, 'digit 1'), (0, 'a key chord')):
+            self.key(code, what)
+        self.say('the box\'s snapshot button')
+        marks = self.marks()
+        self.box.remote('snapshot')
+        winelib.wait_until(lambda: any(k for k in self.box.taken_keys() if k[1] == 19) or self.received_since(marks),
+                           self.t.seconds(10), 'the snapshot button read')
+        time.sleep(0.5)
+        for app, m in self.received_since(marks):
+            if sent_by_agent(m):
+                self.say('    -> taken as key 19: %s window received %s' % (app, message_text(m)))
+        self.box.wait_quiet()
+        marks = self.marks()
+        self.say('remote key 1  (held for 2.5 s: the application gets the press and every tenth repeat)')
+        keys = self.box.hold(1, 2500)
+        time.sleep(0.3)
+        got = [m for _, m in self.received_since(marks) if m.name == 'WM_KEYDOWN']
+        self.say('    -> %d codes read while held, PowerVCR II received %d WM_KEYDOWN' % (len(keys), len(got)))
+        self.box.wait_quiet()
+        self.key(KEY_POWER, 'Power, PowerVCR II running', lambda: powervcr.runs()[-1].exited,
+                 effect=lambda: 'PowerVCR II closed with its Ctrl+X')
+
+    def windvr(self):
+        windvr = self.stubs['windvr']
+        self.say('the user starts WinDVR')
+        self.t.prefix.start(windvr.program)
+        wait_window(self.t, title=WINDVR_TITLE)
+        windvr.wait_run(1)
+        for code, what in ((1, 'digit 1'), (16, 'a key of the map'), (24, 'a key of the map')):
+            self.key(code, what)
+        self.key(KEY_POWER, 'Power, WinDVR running', lambda: windvr.runs()[-1].exited,
+                 effect=lambda: 'WinDVR closed')
+
+    def unplug(self):
+        self.say('the capture box is unplugged')
+        self.box.remote('unplug')
+        gone = winelib.wait_until(lambda: [c for c in self.box.calls() if c[4] == DEVICE_GONE], self.t.seconds(10),
+                                  'the agent seeing the box gone')[0]
+        self.say('    -> a poll was answered 0x%08X (device gone): polling stops, a retry every %d ms'
+                 % (DEVICE_GONE, RETRY_MS))
+
+        def retries():
+            starts = []
+            for ms, text in self.box.notes():
+                if text == 'bind refused: unplugged' and ms > gone[0] and (not starts or ms - starts[-1] > 1000):
+                    starts.append(ms)
+            return starts
+        winelib.wait_until(lambda: len(retries()) >= 2, self.t.seconds(20), 'two retries')
+        self.say('    -> retries at %s ms after the loss' % ', '.join('+%d' % (ms - gone[0]) for ms in retries()))
+        self.say('the capture box is plugged back in')
+        self.box.remote('plug')
+        back = winelib.wait_until(lambda: [c for c in self.box.calls() if c[4] == 0 and c[0] > gone[0]],
+                                  self.t.seconds(10), 'polling to resume')[0]
+        self.say('    -> the next retry found it: polling resumed %.1f s after the loss' % ((back[0] - gone[0]) / 1000.0))
+        set_pointer(self.t, 400, 300)
+        self.key(4, 'left: the remote works again')
+
+    def shutdown_prompt(self):
+        self.say('remote key %-2d (Shut Down)' % KEY_SHUTDOWN)
+        self.box.press(KEY_SHUTDOWN)
+        wait_window(self.t, title=SHUTDOWN_TITLE)
+        self.say('    -> the Shut Down prompt opened, in front of everything')
+        self.shot('07-shutdown-prompt')
+        self.say('remote key 5  (any key but Power cancels)')
+        self.box.press(5)
+        wait_gone(self.t, SHUTDOWN_TITLE)
+        self.say('    -> the prompt closed; nothing was shut down')
+        self.box.wait_quiet()
+
+    def uninstall_wizard(self):
+        self.say('clearway, the uninstall wizard, is started')
+        wizard = wizard_lib.start_wizard(self.t)
+        self.shot('08-wizard-page1')
+        self.say('Next with both boxes checked')
+        wizard_lib.press(self.t, wizard_lib.PSBTN_NEXT)
+        code = self.agent.wait(self.t.seconds(20))
+        self.say('    -> the agent closed (exit %s)' % code)
+        winelib.wait_until(lambda: len(wizard_lib.uninstall_log(self.t)) >= 4, self.t.seconds(30),
+                           'both uninstallers to end')
+        steps = wizard_lib.parse_log(wizard_lib.uninstall_log(self.t))
+        for name, what, tick, states in steps:
+            self.say('    -> at +%d ms the %s uninstaller %s%s' % (
+                tick - steps[0][2], name, 'started' if what == 'start' else 'ended',
+                ' (the wizard hidden, no agent window)' if what == 'start' else ''))
+        wizard_lib.wait_shown(self.t, wizard, wizard_lib.TEXTS['UninstallWizardTPG2Tip1'])
+        self.shot('09-wizard-page2')
+        wizard_lib.press(self.t, wizard_lib.PSBTN_FINISH)
+        self.say('    -> Finish: the wizard ended (exit %s)' % wizard.wait(self.t.seconds(20)))
 
     def session(self):
-        calls = len(self.box_calls())
-        winelib.wait_until(lambda: len(self.box_calls()) > calls + 12, 20, 'the agent polling the box')
-        self.say('the agent polls the box every 70 ms (six property calls per idle tick)')
-        self.screenshot('1-desktop-with-icon.png')
-
-        def roviver_up():
-            r = self.prefix.run(self.probe, 'count-windows', ROVIVER_CLASS, timeout=60)
-            return r.output.strip() == 'count=1'
-
-        def roviver_lines():
-            path = self.prefix.unix_path(self.roviver_log)
-            return open(path, errors='replace').read().splitlines() if os.path.exists(path) else []
-
-        self.press(18, 'Power', roviver_up, 'RoviverUVA (the default application) started', 60)
-        self.screenshot('2-roviver-started.png')
-        for digit in (1, 2, 3):
-            wanted = '%#x' % (10000 + digit)
-            self.press(digit, 'digit %d' % digit, lambda w=wanted: any(w in l for l in roviver_lines()),
-                       'RoviverUVA received message 3024 with command %d' % (10000 + digit))
-        self.press(18, 'Power', lambda: any(l.startswith('exit') for l in roviver_lines()),
-                   'RoviverUVA closed by command 1', 60)
-        for line in roviver_lines():
-            if line.startswith(('start', 'exit')) or '0xbd0' in line:
-                self.say('  RoviverUVA log: %s' % line)
-        self.say('with no application, direction keys drive the desktop pointer:')
-        for _ in range(6):
-            self.remote('press', 6)
-            time.sleep(0.3)
-        self.say('  six "right" presses sent')
-        self.screenshot('3-after-the-session.png')
+        self.tray_and_dialogs()
+        self.roviver()
+        self.desktop()
+        self.powervcr()
+        self.windvr()
+        self.unplug()
+        self.shutdown_prompt()
+        self.uninstall_wizard()
 
     def interactive(self):
-        print('\nThe agent runs. Press remote keys with:\n  %s --commands %s press CODE\n'
-              '(Power is 18, digits 1..9, 21 opens the Shut Down prompt). Ctrl+C ends the demo.'
-              % (os.path.join(TOP, 'tools', 'boxsim', 'remote'), self.commands))
+        print('\nThe agent runs. Press the remote\'s keys with:\n  %s --commands %s press CODE\n'
+              '  (Power is 18, digits 1..9, 21 opens the Shut Down prompt; also: hold CODE MS, snapshot,\n'
+              '   unplug, plug). Ctrl+C ends the demo.' % (REMOTE, self.box.commands))
         try:
             while self.agent.running:
                 time.sleep(0.5)
@@ -150,11 +348,16 @@ class Demo:
             pass
 
     def finish(self):
-        self.prefix.stop()
-        timeline = os.path.join(self.out, 'timeline.txt')
-        with open(timeline, 'w') as f:
-            f.write('\n'.join(self.events) + '\n')
-        print('\ntimeline: %s\nbox property calls: %s (%d calls)' % (timeline, self.box_log, len(self.box_calls())))
+        t = getattr(self, 't', None)
+        if t:
+            t.prefix.stop()
+        path = os.path.join(self.out, 'timeline.txt')
+        self.timeline.save(path)
+        print('\ntimeline: %s' % path)
+        if self.shots:
+            print('screenshots in %s:\n  %s' % (self.out, '\n  '.join(self.shots)))
+        if t:
+            print('box property calls: %s (%d calls)' % (self.box.log, len(self.box.calls())))
 
 
 def main():
