@@ -82,10 +82,11 @@ UninstPage instfiles
 ; Shared by setup and uninstaller (NSIS keeps their functions apart: "un.").
 
 !macro SHARED_FUNCTIONS un
-  ; Shortcuts for every user, and the registry view of the programs installed:
-  ; a 64-bit build's programs read the 64-bit view.
-  Function ${un}UseMachineWideLocations
-    SetShellVarContext all
+  ; The shortcuts of the user who installs (the agent starts at that user's
+  ; logon), and the registry view of the programs installed: a 64-bit build's
+  ; programs read the 64-bit view.
+  Function ${un}UseInstallLocations
+    SetShellVarContext current
     !if ${BITS} == 64
       SetRegView 64
     !endif
@@ -134,7 +135,7 @@ UninstPage instfiles
 ; Setup
 
 Function .onInit
-  Call UseMachineWideLocations
+  Call UseInstallLocations
 FunctionEnd
 
 Section "Install"
@@ -155,7 +156,7 @@ Section "Install"
   SetOutPath "$WINDIR"
   File "/oname=${INI_NAME}" "${INI_FILE}"
 
-  ; The agent starts at every user's logon, in its own folder.
+  ; The agent starts at the user's logon, in its own folder.
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMSTARTUP\${AGENT_SHORTCUT}" "$INSTDIR\tunerpad.exe"
   ; The wizard removes the folder it lives in: it must not start in it, or
@@ -188,7 +189,7 @@ SectionEnd
 !define FINISH_OPTION "/FINISH"
 
 Function un.onInit
-  Call un.UseMachineWideLocations
+  Call un.UseInstallLocations
   ${un.GetParameters} $0
   ClearErrors
   ${un.GetOptions} $0 "${FINISH_OPTION}" $1

@@ -11,6 +11,7 @@ be them, byte for byte. The files are compared on the prefix's disk and the
 registry in its saved files, so that few Wine processes start.
 """
 import os
+import pwd
 import re
 import sys
 
@@ -28,9 +29,11 @@ UNINSTALL_ROOT = r'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 PENDING_KEY = r'HKLM\System\CurrentControlSet\Control\Session Manager'
 COUNTRY_KEY = r'HKCU\Control Panel\International'
 AGENT_CLASS = 'Ruvuzovi Razuzu Davidod'
-PROGRAMS_MENU = r'C:\ProgramData\Microsoft\Windows\Start Menu\Programs'
+# The Start menu of the user who installs: Wine names the user after the
+# account that runs it.
+PROGRAMS_MENU = (r'C:\users\%s\AppData\Roaming\Microsoft\Windows\Start Menu\Programs'
+                 % (os.environ.get('USER') or pwd.getpwuid(os.getuid()).pw_name))
 AGENT_SHORTCUT = PROGRAMS_MENU + r'\StartUp\Tolvar Remote Control.lnk'
-WIZARD_SHORTCUT = PROGRAMS_MENU + r'\Tolvar Uninstallation Wizard.lnk'
 INI_INSTALLED = r'C:\windows\REDerUro.ini'
 TOOLS_DIR = r'C:\tests'
 VERSION = '1.2.0.0'
@@ -56,6 +59,8 @@ def shipped_section(name):
 TEXTS = shipped_section('1')
 DISPLAY_NAME = TEXTS['UninstallUtilityRegName']
 WIZARD_TITLE = TEXTS['UninstallWizardAppTitle']
+# The Start-menu shortcut is named as the wizard's title.
+WIZARD_SHORTCUT = PROGRAMS_MENU + '\\' + WIZARD_TITLE + '.lnk'
 
 
 # --------------------------------------------------------------------------
