@@ -78,12 +78,16 @@ void onTrayNotify(HWND hwnd, LPARAM event) {
 // Power events. The capture driver may not survive a suspend, so the channel
 // is closed before the machine sleeps; after a resume the agent goes the way
 // of a lost device and the device retry reopens the box without blocking.
+// The retry is armed at the suspend already: a suspend that fails after it
+// was announced sends no resume, and the agent must not stay without both
+// its key poll and its retry.
 // Returns false for events left to the system.
 bool onPowerEvent(WPARAM event) {
     switch (event) {
     case PBT_APMSUSPEND:
         stopKeyPolling();
         closeRemoteDevice();
+        startDeviceRetry();
         return true;
     case PBT_APMRESUMECRITICAL:
     case PBT_APMRESUMESUSPEND:

@@ -117,6 +117,9 @@ int AppAdapter::loadFromRegistry(const char* keyPath, const char* valueName, con
     if (read != ERROR_SUCCESS) return 0;
     // A path that fills the whole buffer without its terminator does not fit.
     if (size == sizeof path && path[sizeof path - 1] != '\0') return 0;
+    // No directory name holds a quote, and one would end the quoting of the
+    // command line a launch builds: whatever follows it would run instead.
+    if (std::strchr(path, '"') != nullptr) return 0;
     std::memcpy(installPath, path, sizeof installPath);
     copyBounded(exeName, sizeof exeName, exe);
     found = 1;

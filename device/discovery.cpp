@@ -161,7 +161,11 @@ bool openRemoteDevice() {
         present = true;
     }
     remoteDevice->lastResult = remoteDevice->setBusAddress(BUS_ADDRESS);
-    return present;
+    // A box that is listed but hands out no control interface (its driver is
+    // still starting after a replug) cannot be read: every access would answer
+    // RESULT_NO_CONTROL, never "gone", and the key poll would run forever
+    // without a key. It counts as not found, so the retry goes on.
+    return present && remoteDevice->control != nullptr;
 }
 
 void closeRemoteDevice() {
@@ -174,6 +178,10 @@ void closeRemoteDevice() {
 
 #ifdef SIM_WIN32
 void resetDeviceChannel() {
+    // A scenario that ended with the agent still running left its object, as
+    // a process ends with its memory: the system takes it back. Its interface
+    // belonged to that process's desktop and is not released here.
+    delete remoteDevice;
     remoteDevice = nullptr;
     deviceModel = MODEL_NONE;
     presenceName[0] = '\0';

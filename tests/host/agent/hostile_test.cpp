@@ -25,6 +25,11 @@ namespace {
 constexpr DWORD QWORD_TYPE = 11;
 
 std::vector<BYTE> bytesOf(const std::string& text) { return std::vector<BYTE>(text.begin(), text.end()); }
+// Every byte of a string literal, zeros written inside it included, without the literal's own terminator.
+template <size_t N>
+std::vector<BYTE> literalBytes(const char (&text)[N]) {
+    return std::vector<BYTE>(text, text + N - 1);
+}
 std::vector<BYTE> dwordBytes(DWORD v) {
     return {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
 }
@@ -265,6 +270,46 @@ TEST_F(HostileTest, InstallPathsOfEveryAwkwardLength) {
         } else {
             EXPECT_EQ(started(), std::vector<std::string>{lower(exe)});
             EXPECT_EQ(powerVcrApp.active, 1);
+        }
+    }
+}
+
+// A quote is no part of a directory name, and inside the quoted command line
+// a launch builds it would end the quoting: "C:\Tools\evil" "\PVCR.EXE"
+// starts C:\Tools\evil.exe. Such a path counts as not installed. What
+// follows a zero byte inside the value is not part of the path.
+TEST_F(HostileTest, InstallPathsHoldingAQuoteCountAsNotInstalled) {
+    const std::string planted = "C:\\Tools\\evil.exe";
+    struct QuoteCase {
+        std::vector<BYTE> stored;
+        bool found;
+        const char* path;  // the path held, when found
+    };
+    const std::vector<QuoteCase> cases = {
+        {literalBytes("C:\\Tools\\evil\" \"\0"), false, ""},
+        {literalBytes("\"C:\\Program Files\\CyberLink\\PowerVCR II\"\0"), false, ""},
+        {literalBytes("C:\\a\"b\0"), false, ""},
+        {literalBytes("C:\\PVCR\0\" C:\\Tools\\evil\0"), true, "C:\\PVCR"},
+    };
+    for (const QuoteCase& c : cases) {
+        SCOPED_TRACE(std::string(c.stored.begin(), c.stored.end()));
+        SetUp();
+        sim::ProgramSetup setup;
+        setup.windowClass = "PowerVCR II Taurus";
+        w().installProgram(planted, setup);
+        w().installProgram("C:\\PVCR\\PVCR.EXE", setup);
+        w().registry.setRaw("HKLM\\Software\\Cyberlink\\PowerVCR II", "InstallPath", REG_SZ, c.stored);
+        w().registry.setDword(SETTINGS, SETTING_DEFAULT_TV_APP, 2);
+        pressAt(1000, KEY_POWER);
+        runAgent(3000);
+        EXPECT_EQ(powerVcrApp.found, c.found ? 1 : 0);
+        EXPECT_STREQ(powerVcrApp.installPath, c.path);
+        for (const std::string& p : started()) EXPECT_NE(p, lower(planted)) << "the planted program ran";
+        if (c.found) {
+            EXPECT_EQ(started(), std::vector<std::string>{"c:\\pvcr\\pvcr.exe"});
+        } else {
+            EXPECT_TRUE(w().callsTo("WinExec").empty());
+            EXPECT_TRUE(messageShown(NOT_INSTALLED));
         }
     }
 }

@@ -5,11 +5,16 @@
 // while the box answers property calls with every result the receiver
 // protocol tells apart, while TV applications are started and closed, the
 // display changes, the About and Setting dialogs are opened and cancelled,
-// the tray menu is opened and the Shut Down prompt is opened and cancelled.
+// the tray menu is opened and the Shut Down prompt is opened and cancelled,
+// and while the machine sleeps and wakes (now and then with a resume notice
+// and no suspend, or a suspend that fails and sends no resume). A box plugged
+// in again sometimes lists before its driver hands out its control interface.
 //
 // Checked every virtual second and at the end: COM initialisation follows the
 // channel, no COM object, registry key, token or menu is left behind, the
-// timers are armed exactly as the agent's flags say, the pointer never lands
+// timers are armed exactly as the agent's flags say (never the key poll
+// without a control interface, and once the box has answered undisturbed for
+// a while, the key poll running on it), the pointer never lands
 // on or outside its bounds, the prompt is never shown twice, nothing shuts the
 // computer down. An oracle reads the box's property traffic and decides, tick
 // by tick, which key the box handed over completely; the agent must decide
@@ -54,6 +59,10 @@ constexpr uint32_t MS_PER_HOUR = 3600u * 1000u;
 constexpr uint32_t CHECK_PERIOD_MS = 1000;
 // Failures reported before the run is cut short.
 constexpr int MAX_REPORTED_FAILURES = 25;
+// Once the box has been plugged in, answering and left alone this long (no
+// unplug, fault, sleep or driver start since), the agent must be polling it:
+// a few retry periods and every queued fault consumed, with room to spare.
+constexpr uint32_t QUIET_MS = 60000;
 
 // Every result the receiver protocol tells apart: the box gone, the general
 // failure the priming answers, another failure, and a success code other than 0.
@@ -81,7 +90,8 @@ struct Counts {
     uint64_t checks = 0, presses = 0, holds = 0, snapshots = 0, unplugs = 0, replugs = 0, failNexts = 0,
              randomFailureWindows = 0, forcedStatus = 0, appsRun = 0, appsClosed = 0, displayChanges = 0,
              dialogsOpened = 0, dialogsCancelled = 0, menusOpened = 0, promptsCancelled = 0, effects = 0,
-             agentMoves = 0, mouseMoves = 0;
+             agentMoves = 0, mouseMoves = 0, suspends = 0, resumes = 0, loneResumes = 0, failedSuspends = 0,
+             driverResets = 0, slowDrivers = 0, livenessChecks = 0;
 };
 
 class Soak : public AgentTest {
@@ -199,6 +209,8 @@ protected:
             static const uint8_t directions[] = {1, 2, 3, 4, 6, 7, 8, 9};
             box->hold(directions[uniform(0, 7)], uniform(3000, 12000));
             ++counts.holds;
+        } else if (r < 925) {
+            powerEvent();
         } else {
             box->press(randomCode());
             ++counts.presses;
@@ -213,12 +225,66 @@ protected:
         auto& devs = w().captureDevices;
         devs.erase(std::remove(devs.begin(), devs.end(), entry), devs.end());
         ++counts.unplugs;
+        disturbed();
         uint32_t away = chance(0.8) ? uniform(200, 12000) : uniform(12000, 90000);
         w().after(away, "the box is plugged in again", [this] {
             device().box->plug();
             if (!listed()) w().captureDevices.push_back(entry);
             ++counts.replugs;
+            disturbed();
+            // Now and then the box is listed before its driver has started and
+            // hands out its control interface only a moment later, maybe just
+            // after a device retry looked at it.
+            if (chance(0.4)) {
+                device().answersBridgeControl = false;
+                ++counts.slowDrivers;
+                w().after(uniform(1, 5000), "the box's driver has started", [this] {
+                    device().answersBridgeControl = true;
+                    disturbed();
+                });
+            }
         });
+    }
+
+    // The box answers, its driver is up, and the test has left it alone for a while.
+    bool boxUndisturbed() {
+        return listed() && device().box->plugged() && device().answersBridgeControl &&
+               w().now - lastDisturbance >= QUIET_MS;
+    }
+    void disturbed() { lastDisturbance = w().now; }
+
+    // The machine sleeps and wakes. The system's notices come from another
+    // thread and reach the window at the agent's next message fetch, in its
+    // own loop or in any modal loop. While it sleeps the box loses power:
+    // after the wake its driver has been reloaded, so interfaces obtained
+    // before the sleep answer "gone".
+    void powerEvent() {
+        auto notify = [this](WPARAM event) { PostMessageA(mainWindow, WM_POWERBROADCAST, event, 0); };
+        disturbed();
+        uint32_t r = uniform(0, 9);
+        if (r < 7) {
+            notify(PBT_APMSUSPEND);
+            ++counts.suspends;
+            later(uniform(300, 30000), "the machine wakes", [this, notify] {
+                if (device().box->plugged() && chance(0.5)) {
+                    device().box->unplug();
+                    device().box->plug();
+                    ++counts.driverResets;
+                }
+                notify(PBT_APMRESUMEAUTOMATIC);
+                // A wake by the user sends both notices.
+                if (chance(0.6)) notify(PBT_APMRESUMESUSPEND);
+                ++counts.resumes;
+                disturbed();
+            });
+        } else if (r < 9) {
+            notify(chance(0.5) ? PBT_APMRESUMEAUTOMATIC : PBT_APMRESUMESUSPEND);
+            ++counts.loneResumes;
+        } else {
+            // The suspend fails after it was announced: no resume notice follows.
+            notify(PBT_APMSUSPEND);
+            ++counts.failedSuspends;
+        }
     }
 
     void injectFailures() {
@@ -230,6 +296,7 @@ protected:
                                          {bridge::PROP_REG_DATA, true},   {bridge::PROP_I2C_SELECT, true},
                                          {bridge::PROP_I2C_DATA, false},  {bridge::PROP_BUS_ADDRESS, true}};
         auto box = device().box;
+        disturbed();
         int32_t result = INJECTED_RESULTS[uniform(0, 3)];
         uint32_t r = uniform(0, 9);
         if (r < 6) {
@@ -240,7 +307,10 @@ protected:
             double p = uniform(1, 30) / 100.0;
             box->failRandomly(p, result, uniform(1, 0xFFFFFF));
             ++counts.randomFailureWindows;
-            w().after(uniform(100, 5000), "random failures stop", [this] { device().box->failRandomly(0, 0, 1); });
+            w().after(uniform(100, 5000), "random failures stop", [this] {
+                device().box->failRandomly(0, 0, 1);
+                disturbed();
+            });
         } else {
             static const uint32_t words[] = {7, 0, 4, 3, 0xFF, 0xFB, 0x10};
             box->forceStatus(words[uniform(0, 6)], static_cast<int>(uniform(1, 3)));
@@ -372,6 +442,15 @@ protected:
         require(seen[APP_WATCH_TIMER_ID] == (watch ? 1 : 0), "the system's watcher timer does not match its flag");
         require(seen[DEVICE_RETRY_TIMER_ID] == (retry ? 1 : 0),
                 "the system's device retry timer does not match its flag");
+        // An Unattached channel answers every read with "no control interface",
+        // never "gone": polling it would never end and never get a key.
+        if (poll) require(remoteDevice && remoteDevice->control, "the key poll runs without a control interface");
+        if (boxUndisturbed()) {
+            ++counts.livenessChecks;
+            require(poll && remoteDevice && remoteDevice->control,
+                    "the box has answered undisturbed for " + std::to_string((w().now - lastDisturbance) / 1000) +
+                        " s, yet the key poll is not running on it");
+        }
     }
 
     void checkResources() {
@@ -551,6 +630,7 @@ protected:
     bool finishing = false;
     bool finished = false;
     bool promptAnswerPending = false;
+    uint32_t lastDisturbance = 0;
     int runNumber = 0;
     std::vector<AppId> installed;
     std::vector<std::pair<uint32_t, std::string>> pendingEffects;
@@ -588,6 +668,7 @@ TEST_F(Soak, ADayOfRandomUseKeepsEveryInvariant) {
         ++runs;
         finishing = finished = promptAnswerPending = false;
         const uint32_t start = w().now;
+        disturbed();
         scheduleUser();
         scheduleCheck();
         later(length, "finish", [this] { finish(); });
@@ -611,6 +692,9 @@ TEST_F(Soak, ADayOfRandomUseKeepsEveryInvariant) {
     EXPECT_GE(counts.promptsCancelled, static_cast<uint64_t>(1 * h));
     EXPECT_GE(counts.dialogsCancelled, static_cast<uint64_t>(20 * h));
     EXPECT_GE(counts.agentMoves, static_cast<uint64_t>(10 * h));
+    EXPECT_GE(counts.suspends + counts.failedSuspends, static_cast<uint64_t>(2 * h));
+    EXPECT_GE(counts.slowDrivers, static_cast<uint64_t>(1 * h));
+    EXPECT_GE(counts.livenessChecks, static_cast<uint64_t>(60 * h));
 
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     std::printf("soak: seed %u, %.2f virtual hours in %d agent runs, %.1f s wall time\n", seed, lived / 3600000.0,
@@ -629,6 +713,11 @@ TEST_F(Soak, ADayOfRandomUseKeepsEveryInvariant) {
                 counts.randomFailureWindows, counts.forcedStatus, counts.appsRun, counts.appsClosed,
                 counts.displayChanges, counts.dialogsOpened, counts.dialogsCancelled, counts.menusOpened,
                 counts.promptsCancelled, counts.mouseMoves);
+    std::printf("soak: power: %" PRIu64 " suspends, %" PRIu64 " resumes (%" PRIu64 " with the driver reloaded), %" PRIu64
+                " lone resume notices, %" PRIu64 " failed suspends; %" PRIu64 " replugs with a slow driver; %" PRIu64
+                " checks that an undisturbed box is polled\n",
+                counts.suspends, counts.resumes, counts.driverResets, counts.loneResumes, counts.failedSuspends,
+                counts.slowDrivers, counts.livenessChecks);
     std::printf("soak: %" PRIu64 " invariant checks, %" PRIu64 " key effects, %" PRIu64
                 " pointer moves, %zu dialogs shown, %zu message boxes, %zu program starts, %d failures\n",
                 counts.checks, counts.effects, counts.agentMoves, w().dialogsShown.size(), w().messageBoxes.size(),
