@@ -322,6 +322,17 @@ BOOL WINAPI SetForegroundWindow(HWND hwnd) {
     wd.log("SetForegroundWindow", sim::handleText(hwnd));
     Window* w = wd.window(hwnd);
     if (!w) return FALSE;
+    if (w->foreign && wd.foregroundDelay && wd.foreground != hwnd) {
+        wd.foreground = nullptr;
+        wd.after(wd.foregroundDelay, "foreground " + sim::handleText(hwnd), [hwnd] {
+            sim::World& later = world();
+            if (Window* taken = later.window(hwnd)) {
+                later.foreground = hwnd;
+                if (!taken->parent) bringToTop(*taken);
+            }
+        });
+        return TRUE;
+    }
     wd.foreground = hwnd;
     if (!w->parent) bringToTop(*w);
     return TRUE;

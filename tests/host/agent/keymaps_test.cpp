@@ -434,3 +434,46 @@ TEST_F(KeyMapTest, HonestechMapIgnoresRoviverWindow) {
         }
     }
 }
+
+TEST_F(KeyMapTest, ChordWaitsUntilTheApplicationIsInFront) {
+    // The application takes the activation a little after SetForegroundWindow,
+    // as under Wine: the keystrokes wait for it and all reach it.
+    freshDesktop(false);
+    HWND target = tvapps::run(APP_POWERVCR);
+    focusBystander();
+    w().foregroundDelay = 40;
+    uint32_t before = w().now;
+    handleKey(TV_POWERVCR, 20);
+    expectAction(target, chord({VK_CONTROL}, 'M'));
+    EXPECT_GE(w().now - before, 40u) << "typed before the window was in front";
+    EXPECT_LE(w().now - before, 60u) << "waited on after the window was in front";
+
+    // It never comes to the front: nothing is typed into the program that is,
+    // and the key poll is held half a second at most.
+    freshDesktop(false);
+    target = tvapps::run(APP_POWERVCR);
+    focusBystander();
+    w().foregroundDelay = 60000;
+    before = w().now;
+    handleKey(TV_POWERVCR, 20);
+    EXPECT_TRUE(w().keyEvents.empty()) << w().keyEvents.size() << " keystrokes typed";
+    EXPECT_TRUE(tvapps::received(bystander).empty());
+    EXPECT_GE(w().now - before, 500u);
+    EXPECT_LE(w().now - before, 520u);
+
+    // The application hands the activation on to a dialog of its own: the
+    // keys go there.
+    freshDesktop(false);
+    target = tvapps::run(APP_POWERVCR);
+    HWND dialog = w().addForeignWindow("#32770", "PowerVCR II - Record");
+    w().window(dialog)->owner = target;
+    focusBystander();
+    w().foregroundDelay = 60000;
+    w().after(20, "the dialog takes the activation", [this, dialog] { w().foreground = dialog; });
+    before = w().now;
+    handleKey(TV_POWERVCR, 12);
+    ASSERT_EQ(w().keyEvents.size(), 4u);
+    for (const sim::KeyEventRecord& stroke : w().keyEvents) EXPECT_EQ(stroke.foreground, dialog);
+    EXPECT_EQ(w().keyEvents[1].vk, 'U');
+    EXPECT_LE(w().now - before, 40u);
+}

@@ -52,6 +52,7 @@ struct RegKey {
     std::vector<std::string> subkeyOrder; // lower-case names in creation order
     bool denyOpen = false;                // opening this key fails with access denied
     bool denyWrite = false;               // writes fail with access denied
+    RegKey* parent = nullptr;             // null for the roots
 };
 
 class Registry {
@@ -505,6 +506,11 @@ struct World {
     std::map<std::string, WindowClass> classes;  // lower-case name
     HWND foreground = nullptr;
     HWND active = nullptr;
+    // Virtual ms another program's window takes to become the foreground
+    // window after SetForegroundWindow picked it: that program has to take
+    // the activation first (as under Wine). Meanwhile there is none, and
+    // keystrokes reach no window. 0: at once.
+    uint32_t foregroundDelay = 0;
     uintptr_t nextWindow = 0x10010;
     std::map<std::string, UINT> registeredMessages;
 
