@@ -104,6 +104,14 @@ void CUninstallWizardApp::ReadWizardText(LPCSTR key, char* text) {
     GetPrivateProfileStringA(m_szSection, key, m_szEmpty, text, TEXT_CAPACITY, WIZARD_INI_FILE);
 }
 
+void CUninstallWizardApp::ReadWizardName(LPCSTR key, char* name) {
+    // One byte more than the field tells a name that fits from one that was cut.
+    char whole[TEXT_CAPACITY + 1];
+    DWORD length = GetPrivateProfileStringA(m_szSection, key, m_szEmpty, whole, sizeof whole, WIZARD_INI_FILE);
+    if (length >= TEXT_CAPACITY) whole[0] = '\0';
+    lstrcpynA(name, whole, TEXT_CAPACITY);
+}
+
 BOOL CUninstallWizardApp::LoadWizardTexts() {
     // A decimal int needs at most 11 characters.
     wsprintfA(m_szSection, "%d", ReadCountryCode());
@@ -118,8 +126,8 @@ BOOL CUninstallWizardApp::LoadWizardTexts() {
     ReadWizardText(KEY_OPTION1, m_szOption1);
     ReadWizardText(KEY_OPTION2, m_szOption2);
     ReadWizardText(KEY_PAGE2_TIP1, m_szPage2Tip1);
-    ReadWizardText(KEY_UTILITY_NAME, m_szUtilityName);
-    ReadWizardText(KEY_DRIVER_KEY_NAME, m_szDriverKeyName);
+    ReadWizardName(KEY_UTILITY_NAME, m_szUtilityName);
+    ReadWizardName(KEY_DRIVER_KEY_NAME, m_szDriverKeyName);
     return TRUE;
 }
 

@@ -40,8 +40,11 @@ public:
 
 private:
     // One key of the chosen section into a text field; the empty text when
-    // the file, the section or the key is missing.
+    // the file, the section or the key is missing. A longer text is cut.
     void ReadWizardText(LPCSTR key, char* text);
+    // The same for a name the wizard looks up in the registry: a name that
+    // does not fit whole is left empty, as a cut one would name another entry.
+    void ReadWizardName(LPCSTR key, char* name);
 };
 
 // The one application object of the process.

@@ -64,6 +64,8 @@ void CPage2::RemoveUtilities() {
 }
 
 void CPage2::RemoveDrivers() {
+    // Without a name the path would be the Uninstall key itself, no entry.
+    if (theApp.m_szDriverKeyName[0] == '\0') return;
     char path[DRIVER_KEY_PATH_CAPACITY];
     int length = std::snprintf(path, sizeof path, "%s\\%s", UNINSTALL_KEY, theApp.m_szDriverKeyName);
     // A cut path would name another key.

@@ -16,6 +16,13 @@ namespace sim {
 
 namespace {
 
+// The platform's longest names: a key name (one part of a path) of 255
+// characters, a value name of 16,383. The calls refuse to make longer ones;
+// a test may still put such a key into the hive through Registry::create, as
+// another tool writing the hive could.
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+
 // Rights that modify the key; denied on a key marked denyWrite.
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
@@ -48,6 +55,7 @@ RegKey* child(RegKey& parent, const std::string& name) {
 RegKey& addChild(RegKey& parent, const std::string& name) {
     auto key = std::make_unique<RegKey>();
     key->name = name;
+    key->parent = &parent;
     RegKey& ref = *key;
     std::string id = lower(name);
     parent.subkeys[id] = std::move(key);
@@ -69,18 +77,6 @@ void putValue(RegKey& key, const std::string& name, DWORD type, std::vector<BYTE
 void collect(RegKey& key, std::set<const RegKey*>& out) {
     out.insert(&key);
     for (auto& entry : key.subkeys) collect(*entry.second, out);
-}
-
-bool findPath(const RegKey& from, const RegKey* target, std::string& path) {
-    if (&from == target) return true;
-    for (const auto& entry : from.subkeys) {
-        size_t mark = path.size();
-        path += '\\';
-        path += entry.second->name;
-        if (findPath(*entry.second, target, path)) return true;
-        path.resize(mark);
-    }
-    return false;
 }
 
 // Generic rights map onto the key rights; MAXIMUM_ALLOWED grants what the
@@ -259,12 +255,17 @@ REGSAM Registry::access(HKEY key) const {
     return it == handles_.end() ? 0 : it->second.access;
 }
 
+// Walks up from the key: every call is logged with its key's path, and a
+// search of the whole tree per call would make large hives slow.
 std::string Registry::pathOf(const RegKey* key) const {
-    for (const RegKey* r : {hklm_.get(), hkcu_.get(), hkcr_.get(), hku_.get()}) {
-        std::string path = r->name;
-        if (findPath(*r, key, path)) return path;
-    }
-    return "";
+    if (!key) return "";
+    std::vector<const RegKey*> chain;
+    for (const RegKey* k = key; k; k = k->parent) chain.push_back(k);
+    const RegKey* top = chain.back();
+    if (top != hklm_.get() && top != hkcu_.get() && top != hkcr_.get() && top != hku_.get()) return "";
+    std::string path = top->name;
+    for (size_t i = chain.size() - 1; i-- > 0;) path += "\\" + chain[i]->name;
+    return path;
 }
 
 }  // namespace sim
@@ -341,6 +342,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
     RegKey* current = reg().resolve(key);
     if (!current) return badHandle(key);
     std::vector<std::string> parts = sim::components(subKey);
+    for (const std::string& part : parts)
+        if (part.size() > sim::kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
     size_t i = 0;
     for (; i < parts.size(); ++i) {
         RegKey* next = sim::child(*current, parts[i]);
@@ -392,6 +395,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BY
     RegKey* k = nullptr;
     if (LSTATUS status = usable(key, KEY_SET_VALUE, &k)) return status;
     if (!data && size) return ERROR_NOACCESS;
+    if (sim::text(name).size() > sim::kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
     // Stored exactly as given: a string whose size leaves out the terminator
     // is stored without one, as Windows does.
     std::vector<BYTE> bytes(data, data + (data ? size : 0));

@@ -243,4 +243,41 @@ TEST_F(RegistryTest, DeniedKeysRefuseOpenAndWrite) {
     EXPECT_EQ(0u, reg().openHandles());
 }
 
+// The platform's limits: a key name (one part of a path) of 255 characters,
+// a value name of 16,383. Longer ones are refused and nothing is created; a
+// name at the limit is stored, read back and enumerated through a 256-byte
+// buffer, so a program's 256-byte name buffer holds every key name the
+// system lets a program make.
+TEST_F(RegistryTest, NamesAtAndBeyondThePlatformLimits) {
+    const std::string longest(255, 'k'), tooLong(256, 'k');
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Vendor\\" + tooLong).c_str(), 0,
+                                                       nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(nullptr, key);
+    EXPECT_FALSE(reg().exists("HKLM\\SOFTWARE\\Vendor")) << "nothing of the path is created";
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Vendor\\" + longest).c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    // A path may be long; only each of its names is limited.
+    HKEY deep = nullptr;
+    std::string path;
+    for (int i = 0; i < 8; ++i) path += (i ? "\\" : "") + std::string(200, static_cast<char>('a' + i));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deep, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(deep));
+
+    const BYTE data[] = "v";
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, std::string(16383, 'n').c_str(), 0, REG_SZ, data, sizeof data));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, std::string(16384, 'n').c_str(), 0, REG_SZ, data, sizeof data));
+    EXPECT_EQ(1u, reg().find("HKLM\\SOFTWARE\\Vendor\\" + longest)->values.size());
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+
+    HKEY vendor = openVendor();
+    char name[256];
+    DWORD size = sizeof name;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(vendor, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(longest, name);
+    EXPECT_EQ(255u, size);
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(vendor));
+    EXPECT_EQ(0u, reg().openHandles());
+}
+
 }  // namespace
