@@ -4,9 +4,11 @@
 //
 // Rules checked: every text the application object holds is terminated
 // within its buffer; the section is the country code in decimal, or "1" when
-// that section gives no title; page 1's explanation is the two paragraphs
-// with an empty line between them, cut to what its 256-byte buffer holds;
-// the check boxes carry the option texts; nothing is left open.
+// that section gives no title; the two names looked up in the registry are
+// the file's whole text, or empty when it does not fit; page 1's explanation
+// is the two paragraphs with an empty line between them, cut to what its
+// 256-byte buffer holds; the check boxes carry the option texts; nothing is
+// left open.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -86,6 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::snprintf(code, sizeof code, "%d", ReadCountryCode());
     if (section != code && section != "1") fuzz::fatal("section \"" + section + "\" for country " + code);
     if (app.m_szTitle[0] == '\0' && section != "1") fuzz::fatal("no title, yet section " + section + " kept");
+    static const char* const NAME_KEYS[] = {"UninstallUtilityRegName", "DrvUninstRegKeyPath"};
+    const char* const names[] = {app.m_szUtilityName, app.m_szDriverKeyName};
+    static char iniText[1 << 16];
+    for (int i = 0; i < 2; ++i) {
+        DWORD n = GetPrivateProfileStringA(app.m_szSection, NAME_KEYS[i], "", iniText, sizeof iniText, WIZARD_INI_FILE);
+        std::string expected = n < TEXT_CAPACITY ? std::string(iniText) : std::string();
+        if (names[i] != expected)
+            fuzz::fatal(std::string(NAME_KEYS[i]) + " held as \"" + std::string(names[i]).substr(0, 40) + "...\" for a text of " +
+                        std::to_string(n) + " characters");
+    }
 
     if (!seen) fuzz::fatal("page 1 was never shown");
     std::string whole = std::string(app.m_szPage1Tip1) + "\n\n" + app.m_szPage1Tip2;

@@ -9,11 +9,11 @@
 //   in-memory default (DefaultTVAPP 3, AlwaysRemoteOff 0). A missing key is
 //   created with both.
 // - An install path counts when it fits the 128-byte buffer with its
-//   terminator (the value's type is not looked at); the record then holds
-//   the text up to the first zero byte. Otherwise the application is not
-//   installed and its path is empty.
+//   terminator (the value's type is not looked at) and its text, up to the
+//   first zero byte, holds no quote; the record then holds that text.
+//   Otherwise the application is not installed and its path is empty.
 // - A launch runs the install path, a backslash and the executable, nothing
-//   else; no registry key stays open.
+//   else, quoted as one program; no registry key stays open.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstring>
@@ -95,7 +95,13 @@ std::string expectedPath(const Stored& s, bool keyPresent, bool* found) {
              !(s.bytes.size() == PATH_BUFFER && s.bytes[PATH_BUFFER - 1] != 0);
     if (!*found) return std::string();
     std::string text(s.bytes.begin(), s.bytes.end());
-    return text.substr(0, text.find('\0'));
+    text = text.substr(0, text.find('\0'));
+    // A quote would end the quoting of the launch's command line.
+    if (text.find('"') != std::string::npos) {
+        *found = false;
+        return std::string();
+    }
+    return text;
 }
 
 }  // namespace
@@ -161,14 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             exec = true;
             std::string args = w.calls[c].args;
             std::string cmd = args.substr(4, args.rfind(" show=") - 4);
-            // Quotes around the program are the agent's own; they are left out on both sides.
-            auto unquoted = [](const std::string& text) {
-                std::string out;
-                for (char ch : text)
-                    if (ch != '"') out += ch;
-                return out;
-            };
-            if (unquoted(cmd) != unquoted(path + "\\" + exe)) fuzz::fatal("launch ran \"" + cmd + "\" for the path \"" + path + "\"");
+            // The whole program in one pair of quotes: nothing else can run.
+            if (cmd != "\"" + path + "\\" + exe + "\"") fuzz::fatal("launch ran " + cmd + " for the path \"" + path + "\"");
         }
         if (!exec) fuzz::fatal("an installed application was not started");
         if (w.registry.openHandles() != 0) fuzz::fatal("a registry key left open by a launch");

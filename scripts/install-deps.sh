@@ -7,6 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev googletest
+  clang
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   nsis
@@ -54,6 +55,35 @@ else
   done
   echo "install-deps: installed ${missing[*]}"
 fi
+
+# The sanitizers' and libFuzzer's runtime for clang comes in a package named
+# after clang's major version (libclang-rt-14-dev on bookworm): take the
+# version of the clang installed, else of the one the archive offers.
+clang_major() {
+  local v
+  v=$(clang --version 2>/dev/null | sed -nE 's/.*clang version ([0-9]+)\..*/\1/p' | head -n 1)
+  [ -n "$v" ] || v=$(apt-cache depends clang 2>/dev/null | sed -nE 's/^ *Depends: clang-([0-9]+)$/\1/p' | head -n 1)
+  echo "$v"
+}
+version=$(clang_major)
+if [ -z "$version" ]; then
+  echo "install-deps: cannot tell clang's version" >&2
+  exit 1
+fi
+runtime="libclang-rt-$version-dev"
+if ! installed "$runtime"; then
+  if [ -z "$(apt-cache policy "$runtime" 2>/dev/null | sed -nE 's/^ *Candidate: (.+)$/\1/p' | grep -v '(none)')" ]; then
+    echo "install-deps: apt-get update"
+    apt-get update -qq >/dev/null
+  fi
+  echo "install-deps: apt-get install $runtime"
+  apt-get install -y -qq --no-install-recommends "$runtime" >/dev/null
+  if ! installed "$runtime"; then
+    echo "install-deps: $runtime did not install" >&2
+    exit 1
+  fi
+fi
+echo "install-deps: clang $version with $runtime"
 
 echo "install-deps: enabling 32-bit x86 programs"
 exec "$(dirname "$(readlink -f "$0")")/enable-i386.sh"

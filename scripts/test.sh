@@ -1,6 +1,11 @@
 #!/bin/bash
-# Runs every test tier: the host scenario tests, then the real programs under
-# Wine. Installs what a fresh Debian machine lacks first.
+# Runs every test tier: the host scenario tests, the same under AddressSanitizer
+# and UndefinedBehaviorSanitizer, a short run of every fuzz target, then the
+# real programs under Wine. Installs what a fresh Debian machine lacks first.
+#
+# FUZZ_SECONDS sets the time each fuzz target runs (default 15);
+# SANITIZE_SOAK_HOURS the virtual hours of the sanitized soak (default 6: the
+# full day runs in the host tier, and the sanitizers slow it tenfold).
 set -uo pipefail
 
 top=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
@@ -15,6 +20,22 @@ fi
 passed=0
 failed=0
 status=0
+
+# Adds the counts of a ctest summary in `log` to the totals; a run without
+# one (the build failed) counts as one failure.
+count_ctest() {
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    status=1
+    return
+  fi
+  bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+  total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
 
 # Runs one ctest preset and adds its counts to the totals.
 run_tier() {
@@ -33,22 +54,43 @@ run_tier() {
   echo "== $preset: tests"
   ctest --preset "$preset" 2>&1 | tee "$log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-  local line
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -n "$line" ]; then
-    local total bad
-    bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
-    total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
-    passed=$((passed + total - bad))
-    failed=$((failed + bad))
-  else
-    failed=$((failed + 1))
+  count_ctest "$log"
+  rm -f "$log"
+}
+
+# The host tests again, built with both sanitizers; each test counts.
+run_sanitized() {
+  local log
+  log=$(mktemp)
+  echo "== sanitize: host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  SOAK_HOURS=${SANITIZE_SOAK_HOURS:-6} scripts/sanitize.sh 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  count_ctest "$log"
+  rm -f "$log"
+}
+
+# Every fuzz target for a short while over its committed corpus; each target
+# counts as one test.
+run_fuzz() {
+  local log ok bad
+  log=$(mktemp)
+  echo "== fuzz: every target for ${FUZZ_SECONDS:-15} s"
+  FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz.sh 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  ok=$(grep -cE '^fuzz: [a-z_]+: [0-9]+ executions' "$log")
+  bad=$(grep -cE '^fuzz: [a-z_]+: FAILED' "$log")
+  if [ $((ok + bad)) -eq 0 ]; then
+    bad=1
     status=1
   fi
+  passed=$((passed + ok))
+  failed=$((failed + bad))
   rm -f "$log"
 }
 
 run_tier host
+run_sanitized
+run_fuzz
 run_tier win32
 run_tier win64
 
