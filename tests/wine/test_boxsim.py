@@ -188,6 +188,24 @@ def live_commands(t):
     box.remote('press', 7)
     wait_until(lambda: 7 in [k[0] for k in keys_in(p.output())], t.seconds(10), 'key 7 from a live press')
 
+    # A delayed press is due 400 ms after the call that read it, not before;
+    # the box applies it at its first call from then on.
+    box.remote('after', 400, 'press', 8)
+    wait_until(lambda: 8 in [k[0] for k in keys_in(p.output())], t.seconds(10), 'key 8 from a delayed press')
+    notes = '\n'.join(box.notes())
+    queued = re.search(r'^# (\d+) command: after 400 press 8 \(due at (\d+)\)$', notes, re.M)
+    applied = re.search(r'^# \d+ due (\d+): press 8 \(applied at (\d+)\)$', notes, re.M)
+    check(queued and applied, 'the delayed press is not in the box log:\n' + notes)
+    read, due = int(queued.group(1)), int(queued.group(2))
+    check(due - read == 400 and int(applied.group(1)) == due, 'queued at %d ms, due at %d ms' % (read, due))
+    check(due <= int(applied.group(2)) <= due + 2 * TICK_MS, 'due at %d ms, applied at %s ms' % (due, applied.group(2)))
+    handed = [c[0] for c in box.calls() if c[1:4] == ('Get', 0x1008, 0x08)]
+    check(handed and handed[0] >= due, 'code 8 read at %r ms, before it was due at %d ms' % (handed, due))
+    with open(box.commands, 'a') as f:
+        f.write('after soon press 8\nafter 10\n')
+    wait_until(lambda: sum('command refused: after' in n for n in box.notes()) >= 2,
+               t.seconds(10), 'the two bad delayed commands refused')
+
     box.remote('hold', 6, 500)
     # Sent at 0, 108, 216, 324 and 432 ms: five codes, all read out.
     wait_until(lambda: len([c for c in box.calls() if c[1:4] == ('Get', 0x1008, 0x06)]) >= 5,

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -19,6 +20,12 @@ constexpr DWORD kCommandsPerPoll = 16 * kCommandsChunk;  // catch-up bound for o
 constexpr uint32_t kCommandsRetryMs = 50;         // between attempts to open a missing commands file
 constexpr int kLogLineMax = 512;
 constexpr int kGuidText = 39;                     // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" and NUL
+constexpr size_t kMaxDelayed = 64;                // "after" commands waiting at once
+constexpr uint32_t kMaxDelayMs = 24u * 60 * 60 * 1000;  // a day: due times stay ordered across the tick's wrap
+constexpr size_t kMaxDelayDigits = 9;             // kMaxDelayMs fits; longer texts are refused unread
+constexpr char kAfter[] = "after";
+constexpr char kBlank[] = " \t";
+constexpr uint64_t kMicroseconds = 1000000;
 
 // Every device and every filter's own state is touched under this one lock:
 // the calls are short, and the threading model lets any thread call in.
@@ -51,6 +58,31 @@ bool classSetting(const char* classText, const char* name, char* out, DWORD size
 bool fileExists(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A performance counter value in microseconds, in two parts so that a
+// counter running for weeks does not overflow.
+uint64_t microseconds(LARGE_INTEGER count, LARGE_INTEGER frequency) {
+    uint64_t c = static_cast<uint64_t>(count.QuadPart), f = static_cast<uint64_t>(frequency.QuadPart);
+    return c / f * kMicroseconds + c % f * kMicroseconds / f;
+}
+
+// Splits "after <ms> <command>" into the delay and the command; false for
+// a line of another kind. The parts are empty when missing.
+bool splitDelayed(const std::string& text, std::string* delay, std::string* command) {
+    size_t begin = text.find_first_not_of(kBlank);
+    if (begin == std::string::npos) return false;
+    size_t end = text.find_first_of(kBlank, begin);
+    if (text.compare(begin, end == std::string::npos ? std::string::npos : end - begin, kAfter) != 0) return false;
+    delay->clear();
+    command->clear();
+    size_t delayBegin = end == std::string::npos ? end : text.find_first_not_of(kBlank, end);
+    if (delayBegin == std::string::npos) return true;
+    size_t delayEnd = text.find_first_of(kBlank, delayBegin);
+    *delay = text.substr(delayBegin, delayEnd == std::string::npos ? delayEnd : delayEnd - delayBegin);
+    size_t commandBegin = delayEnd == std::string::npos ? delayEnd : text.find_first_not_of(kBlank, delayEnd);
+    if (commandBegin != std::string::npos) *command = text.substr(commandBegin);
+    return true;
 }
 
 struct Lock {
@@ -123,7 +155,12 @@ void Device::configure() {
         });
     }
     note("device %s", classText);
+    note("clock %llu", static_cast<unsigned long long>(microseconds(start_, frequency_)));
     if (classSetting(classText, "Commands", commandsPath_, sizeof commandsPath_)) note("commands %s", commandsPath_);
+    constexpr DWORD kFlagBytes = 8;  // room for a yes/no setting's text
+    char filterNotes[kFlagBytes];
+    filterNotes_ = classSetting(classText, "FilterNotes", filterNotes, sizeof filterNotes) &&
+                   std::strcmp(filterNotes, "1") == 0;
     if (classSetting(classText, "Script", path, sizeof path)) {
         loadScript(path);
     } else {
@@ -178,6 +215,56 @@ void Device::poll() {
         });
     }
     if (commandsPath_[0]) readCommands();
+    runDelayed();
+}
+
+bool Device::delay(const std::string& text) {
+    std::string delayText, commandText;
+    if (!splitDelayed(text, &delayText, &commandText)) return false;
+    if (delayText.empty() || delayText.size() > kMaxDelayDigits ||
+        delayText.find_first_not_of("0123456789") != std::string::npos ||
+        std::strtoul(delayText.c_str(), nullptr, 10) > kMaxDelayMs) {
+        note("command refused: %s: the delay is not a number of ms up to %u", text.c_str(), kMaxDelayMs);
+        return true;
+    }
+    bridge::ScriptLine line{};
+    std::string error;
+    if (!bridge::parseCommand(commandText, &line.command, &error)) {
+        note("command refused: %s: %s", text.c_str(), error.c_str());
+        return true;
+    }
+    if (line.command.kind == bridge::Command::Kind::None) {
+        note("command refused: %s: no command after the delay", text.c_str());
+        return true;
+    }
+    if (delayed_.size() >= kMaxDelayed) {
+        note("command refused: %s: %u commands are already waiting", text.c_str(), static_cast<unsigned>(kMaxDelayed));
+        return true;
+    }
+    line.at = elapsed() + static_cast<uint32_t>(std::strtoul(delayText.c_str(), nullptr, 10));
+    line.text = commandText;
+    // Behind those due no later, so commands due together keep their order.
+    auto place = std::find_if(delayed_.begin(), delayed_.end(), [&line](const bridge::ScriptLine& waiting) {
+        return static_cast<int32_t>(waiting.at - line.at) > 0;
+    });
+    delayed_.insert(place, line);
+    note("command: %s (due at %u)", text.c_str(), line.at);
+    return true;
+}
+
+void Device::runDelayed() {
+    if (delayed_.empty()) return;
+    uint32_t tick = elapsed();
+    while (!delayed_.empty() && static_cast<int32_t>(tick - delayed_.front().at) >= 0) {
+        bridge::ScriptLine line = std::move(delayed_.front());
+        delayed_.erase(delayed_.begin());
+        // As with a script line, the box sees the command at its due time.
+        overriding_ = true;
+        overrideTick_ = line.at;
+        box_.apply(line.command);
+        overriding_ = false;
+        note("due %u: %s (applied at %u)", line.at, line.text.c_str(), tick);
+    }
 }
 
 void Device::readCommands() {
@@ -214,6 +301,8 @@ void Device::readCommands() {
             std::string error;
             if (line.tooLong) {
                 note("command refused: longer than %u characters", static_cast<unsigned>(bridge::MAX_SCRIPT_LINE));
+            } else if (delay(line.text)) {
+                // queued, or refused with its reason in the log
             } else if (!box_.command(line.text, &error)) {
                 note("command refused: %s: %s", line.text.c_str(), error.c_str());
             } else if (line.text.find_first_not_of(" \t") != std::string::npos) {
@@ -271,6 +360,12 @@ bool Device::bindable() {
     if (box_.plugged()) return true;
     note("bind refused: unplugged");
     return false;
+}
+
+void Device::countFilter(bool made) {
+    Lock lock;
+    liveFilters_ += made ? 1 : -1;
+    if (filterNotes_) note("filter %s: %ld live", made ? "made" : "ended", liveFilters_);
 }
 
 void Device::noteLoad(const wchar_t* friendlyName) {

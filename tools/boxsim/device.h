@@ -7,14 +7,23 @@
 //             counted from the device's first object (the first bind); when
 //             absent, boxsim-{clsid}.script beside the DLL is used if present
 //   Commands  path of a file that others append command lines to; the lines
-//             are applied as they are seen, at the next call into the device
+//             are applied as they are seen, at the next call into the device;
+//             "after <ms> <command>" is due <ms> after the call that read it
+//             (a key then reaches the receiver between two polls, not at one)
 //   Log       path of a file that gets one line per property call,
 //             "<ms> <Set|Get> <id> <word> <result>" in hex, and '#' lines
-//             for what the device did (script lines, commands, binds)
+//             for what the device did (script lines, commands, binds); its
+//             "clock <us>" line gives the performance counter at time 0 in
+//             microseconds, so other logs of the machine can be lined up
+//   FilterNotes  "1": the log also notes each filter object's making and
+//             end with the number still alive, so a closed channel shows
 // The state lives until the process ends; each process has its own.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 #include "sim/bridge/bridge.h"
 #include "sim/bridge/script.h"
@@ -41,6 +50,8 @@ public:
     // Whether a new filter object may be bound now (false while unplugged).
     bool bindable();
     void noteLoad(const wchar_t* friendlyName);
+    // A filter object of this device was made (true) or has ended (false).
+    void countFilter(bool made);
 
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -52,6 +63,8 @@ private:
     void loadScript(const char* path);
     void poll();
     void readCommands();
+    bool delay(const std::string& text);
+    void runDelayed();
     void note(const char* format, ...);
     void writeLog(const char* text, int length);
     uint32_t elapsed() const;
@@ -71,7 +84,10 @@ private:
     uint32_t commandsRetryAt_ = 0;
     ULONGLONG commandsOffset_ = 0;
     bridge::LineCollector collector_;
+    std::vector<bridge::ScriptLine> delayed_;  // "after" commands not yet due, in due order
     HANDLE log_ = INVALID_HANDLE_VALUE;
+    bool filterNotes_ = false;
+    long liveFilters_ = 0;
 };
 
 }  // namespace boxsim

@@ -56,7 +56,9 @@ private:
 
 class Filter final : public IBaseFilter, public IPersistPropertyBag, public IBridgeControl {
 public:
-    Filter(REFCLSID clsid, Device* device) : clsid_(clsid), device_(device), connection_(device->connection()) {}
+    Filter(REFCLSID clsid, Device* device) : clsid_(clsid), device_(device), connection_(device->connection()) {
+        device_->countFilter(true);
+    }
 
     // ---- IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -180,6 +182,7 @@ public:
 private:
     ~Filter() {
         if (clock_) clock_->Release();
+        device_->countFilter(false);
     }
     HRESULT setState(FILTER_STATE state) {
         InterlockedExchange(&state_, static_cast<LONG>(state));

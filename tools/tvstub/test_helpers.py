@@ -80,6 +80,14 @@ class LogTest(unittest.TestCase):
                                                           ('ctrl', 'shift')))
         self.assertEqual((second.role, second.exited, len(second.messages)), ('winrip', False, 1))
 
+    def test_a_start_line_may_give_the_clock_origin(self):
+        runs = tvlog.parse('start winrip 7 123456789012\r\n40 main 0x10 0x0 0x0 WM_CLOSE\r\nstart roviver 8\r\n')
+        self.assertEqual([(r.role, r.pid, r.origin_us) for r in runs],
+                         [('winrip', 7, 123456789012), ('roviver', 8, None)])
+        self.assertEqual(runs[0].messages[0].ms, 40)
+        with self.assertRaises(ValueError):
+            tvlog.parse('start winrip 7 1 2\r\n')
+
     def test_find_matches_every_given_field_from_start(self):
         run = tvlog.parse(self.LOG)[0]
         self.assertEqual(run.find(0xbd0, 0x2715), 1)

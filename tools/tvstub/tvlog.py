@@ -2,12 +2,14 @@
 
 Each run of the stand-in appends
 
-    start <role> <pid>
+    start <role> <pid> [<origin>]
     <ms> <window> <msg> <wParam> <lParam> <name> [ctrl] [shift] [alt]
     ...
     exit
 
-`read_runs(path)` gives the runs in order; a line still being written (no
+<origin> is the performance counter at the start in microseconds (the
+clock boxsim's log gives too) and <ms> counts from it; logs of older
+stand-ins have none. `read_runs(path)` gives the runs in order; a line still being written (no
 line end yet) is left for the next read.
 """
 import collections
@@ -23,12 +25,13 @@ WM_USER = 0x0400
 
 
 class Run:
-    """One run of the stand-in: its role, process id, messages, and whether
-    it has written its last line."""
+    """One run of the stand-in: its role, process id, clock origin (µs, or
+    None), messages, and whether it has written its last line."""
 
-    def __init__(self, role, pid):
+    def __init__(self, role, pid, origin_us=None):
         self.role = role
         self.pid = pid
+        self.origin_us = origin_us
         self.messages = []
         self.exited = False
 
@@ -58,8 +61,8 @@ def parse(text):
     for number, line in enumerate(text.split('\n')[:-1], 1):
         line = line.rstrip('\r')
         fields = line.split()
-        if fields[:1] == ['start'] and len(fields) == 3:
-            runs.append(Run(fields[1], int(fields[2])))
+        if fields[:1] == ['start'] and len(fields) in (3, 4):
+            runs.append(Run(fields[1], int(fields[2]), int(fields[3]) if len(fields) == 4 else None))
         elif not runs or runs[-1].exited:
             raise ValueError('line %d outside a run: %r' % (number, line))
         elif line == 'exit':

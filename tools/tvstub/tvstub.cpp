@@ -13,11 +13,13 @@
 // The log is appended to, one line at a time, each written straight through
 // so a reader can follow it while the program runs:
 //
-//   start <role> <pid>
+//   start <role> <pid> <origin>
 //   <ms> <window> <msg> <wParam> <lParam> <name> [ctrl] [shift] [alt]
 //   exit
 //
-// <ms> counts from the start, <window> is main, child or thread (posted to the
+// <origin> is the performance counter at the start in microseconds, the
+// clock every process of the machine shares (boxsim's log gives its own), and
+// <ms> counts from it. <window> is main, child or thread (posted to the
 // thread), numbers are hexadecimal with 0x; key and character messages name
 // the modifier keys that were down when the message was read.
 //
@@ -42,6 +44,8 @@ const int WINDOW_WIDTH = 360;
 const int WINDOW_HEIGHT = 240;
 const int LOG_LINE_SIZE = 256;
 const int TEXT_SIZE = 128;
+const ULONGLONG MICROSECONDS = 1000000;
+const ULONGLONG MILLISECONDS = 1000;
 
 // Private messages of the applications.
 const UINT MSG_911 = 911;
@@ -82,7 +86,8 @@ const Role ROLES[] = {
 struct State {
     const Role *role = nullptr;
     HANDLE log = INVALID_HANDLE_VALUE;
-    DWORD started = 0;
+    LARGE_INTEGER started = {};
+    LARGE_INTEGER frequency = {};
     HWND main = nullptr;
     HWND child = nullptr;
 } g;
@@ -100,6 +105,20 @@ void write_line(const char *format, ...) {
     line[len++] = '\n';
     DWORD written;
     WriteFile(g.log, line, (DWORD)len, &written, nullptr);
+}
+
+// The performance counter, not GetTickCount: that one moves in steps of 16 ms.
+unsigned long elapsed_ms() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (unsigned long)((ULONGLONG)(now.QuadPart - g.started.QuadPart) * MILLISECONDS /
+                           (ULONGLONG)g.frequency.QuadPart);
+}
+
+// In two parts, so that a counter running for weeks does not overflow.
+ULONGLONG origin_us() {
+    ULONGLONG count = (ULONGLONG)g.started.QuadPart, frequency = (ULONGLONG)g.frequency.QuadPart;
+    return count / frequency * MICROSECONDS + count % frequency * MICROSECONDS / frequency;
 }
 
 const char *message_name(UINT msg, char *buf, size_t size) {
@@ -146,7 +165,7 @@ void log_message(const char *window, UINT msg, WPARAM wp, LPARAM lp) {
     char name_buf[TEXT_SIZE];
     const char *name = message_name(msg, name_buf, sizeof name_buf);
     bool mods = is_key_message(msg);
-    write_line("%lu %s 0x%x 0x%llx 0x%llx %s%s%s%s", (unsigned long)(GetTickCount() - g.started),
+    write_line("%lu %s 0x%x 0x%llx 0x%llx %s%s%s%s", elapsed_ms(),
                window, msg, (unsigned long long)wp, (unsigned long long)(ULONG_PTR)lp, name,
                mods && key_down(VK_CONTROL) ? " ctrl" : "", mods && key_down(VK_SHIFT) ? " shift" : "",
                mods && key_down(VK_MENU) ? " alt" : "");
@@ -234,7 +253,9 @@ const Role *find_role(const char *ini, const char *exe) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-    g.started = GetTickCount();
+    // Never fail from Windows XP on.
+    QueryPerformanceFrequency(&g.frequency);
+    QueryPerformanceCounter(&g.started);
     char dir[MAX_PATH], exe[MAX_PATH], ini[MAX_PATH], log_path[MAX_PATH], title[TEXT_SIZE];
     if (!own_path(dir, sizeof dir, exe, sizeof exe)) return EXIT_SETUP_FAILED;
     if (snprintf(ini, sizeof ini, "%s%s", dir, INI_NAME) >= (int)sizeof ini) return EXIT_SETUP_FAILED;
@@ -250,7 +271,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     g.log = CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g.log == INVALID_HANDLE_VALUE) return EXIT_SETUP_FAILED;
-    write_line("start %s %lu", g.role->name, (unsigned long)GetCurrentProcessId());
+    write_line("start %s %lu %llu", g.role->name, (unsigned long)GetCurrentProcessId(), origin_us());
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = main_proc;
