@@ -1,8 +1,9 @@
 # The agent end to end under wine64: the real tunerpad.exe reading the
 # capture-box simulator's remote and driving the stand-in TV applications.
-# One test per scenario of test_agent.py; label "wine", the shared template
-# prefix (fixture wine_template). Only the 64-bit build: 32-bit Wine may run
-# only emulated here. Included from this folder's CMakeLists.txt, after its
+# One test per scenario of test_agent.py (with those of agent_remote.py, which
+# it runs too); label "wine", the shared template prefix (fixture
+# wine_template). Only the 64-bit build: 32-bit Wine may run only emulated
+# here. Included from this folder's CMakeLists.txt, after its
 # WINE_TEST_PREFIXES, WINE_TEST_SCENARIOS and the wineprobe target.
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -21,12 +22,20 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     --program boxsim=$<TARGET_FILE:boxsim>
     --program tvstub=$<TARGET_FILE:tvstub>
     --program tvpost=$<TARGET_FILE:tvpost>)
+  # The last four are agent_remote.py's.
   set(AGENT_SCENARIOS
-    tray power_roviver desktop_pointer powervcr_keys command_1106 dialogs unplug_replug shutdown)
+    tray power_roviver desktop_pointer powervcr_keys command_1106 dialogs unplug_replug shutdown
+    tv_keymaps roviver_remote replug_cycles setting_default)
   foreach(scenario IN LISTS AGENT_SCENARIOS)
     add_test(NAME wine.agent.${scenario} COMMAND ${AGENT_TEST} ${scenario})
     set_tests_properties(wine.agent.${scenario} PROPERTIES
       LABELS wine FIXTURES_REQUIRED wine_template TIMEOUT 300
       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
   endforeach()
+
+  # How those scenarios read the stand-ins' logs and the box's, without Wine.
+  add_test(NAME wine.agent.checks
+    COMMAND ${Python3_EXECUTABLE} -m unittest -v test_agent_checks
+    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
+  set_tests_properties(wine.agent.checks PROPERTIES LABELS wine ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endif()

@@ -6,6 +6,8 @@ display.
 Everything a scenario sets up before the agent starts goes straight into the
 prefix's saved registry files, so no Wine process starts before the agent.
 """
+import importlib.machinery
+import importlib.util
 import os
 import re
 import statistics
@@ -27,6 +29,19 @@ import tvlog  # noqa: E402
 from winelib import RegFile, check, split_hive, wait_until  # noqa: E402
 
 REMOTE = os.path.join(BOXSIM_DIR, 'remote')
+
+
+def _load_remote():
+    """The box's `remote` command line as a module: a key sent from here
+    costs no process start, which on a loaded machine takes longer than a
+    poll."""
+    loader = importlib.machinery.SourceFileLoader('boxsim_remote', REMOTE)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module
+
+
+remote_command = _load_remote()
 AGENT_ICON = os.path.join(ICON_DIR, 'tunerpad.ico')
 SHUTDOWN_ICON = os.path.join(ICON_DIR, 'shutdown.ico')
 
@@ -142,8 +157,7 @@ class Box:
         return out
 
     def remote(self, *words):
-        subprocess.run([sys.executable, REMOTE, '--commands', self.commands] + [str(w) for w in words],
-                       check=True, timeout=30)
+        remote_command.send(self.commands, [str(w) for w in words])
 
     def polls(self):
         """The agent's polls, each [(ms, kind, id, word, result)]: a poll
@@ -276,12 +290,12 @@ def save_registry(t, values):
         reg.save()
 
 
-def setup(t, roles=(), unregistered=(), settings=None, user_values=()):
-    """The box registered, the stand-ins of `roles` installed (and those of
-    `unregistered` only copied), the agent's `settings` ({name: value}) and
-    further values [(key, name, value)] written, before any Wine process
-    starts. Returns (box, {role: Stub})."""
-    box = Box(t)
+def setup(t, roles=(), unregistered=(), settings=None, user_values=(), model=MODEL):
+    """The box registered under the friendly name `model`, the stand-ins of
+    `roles` installed (and those of `unregistered` only copied), the agent's
+    `settings` ({name: value}) and further values [(key, name, value)]
+    written, before any Wine process starts. Returns (box, {role: Stub})."""
+    box = Box(t, model)
     stubs = {role: Stub(t, role) for role in roles}
     stubs.update({role: Stub(t, role, registered=False) for role in unregistered})
     values = list(box.registry)

@@ -662,4 +662,6 @@ def shutdown(t):
 
 
 if __name__ == '__main__':
+    # The remote's scenarios use this file's helpers and run alongside.
+    import agent_remote  # noqa: E402,F401
     sys.exit(main())
