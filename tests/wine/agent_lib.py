@@ -322,6 +322,15 @@ def run_tool(t, name, *args, expect=0):
     return r
 
 
+def start_other_icon(t):
+    """Starts a program with an icon of its own, which keeps Wine's taskbar
+    up while the agent's icon is gone; returns it."""
+    other = t.prefix.start(tool(t, 'agent_ui'), 'tray-icon', int(t.seconds(240) * 1000))
+    wait_until(lambda: 'icon up' in other.output() or not other.running, t.seconds(30), 'another program\'s icon')
+    check(other.running, 'agent_ui tray-icon ended: %s' % other.output())
+    return other
+
+
 def start_agent(t, debug=None):
     """Installs and starts the agent, waits until its window waits for
     input; `debug` is a WINEDEBUG for the agent's process alone."""

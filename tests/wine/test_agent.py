@@ -23,8 +23,8 @@ from agent_lib import (  # noqa: E402
     RETRY_MS, ROVIVER_CLASS, SETTINGS_KEY, SETTING_COMBO, SETTING_TITLE, SHUTDOWN_ICON, SHUTDOWN_TITLE, TICK_MS,
     VK_CONTROL, VK_DOWN, VK_RETURN, WINDVR_CLOSE_LPARAM, WINDVR_TITLE, WINRIP_TITLE, WM_ACTIVATE, WM_CHAR,
     WM_KEYDOWN, WM_KEYUP, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, command, metrics,
-    pointer_moves, run_tool, set_pointer, setup, start_agent, tool, tray_click, wait_gone, wait_window,
-    windows_pointer, x_click, x_pointer)
+    pointer_moves, run_tool, set_pointer, setup, start_agent, start_other_icon, tool, tray_click, wait_gone,
+    wait_window, windows_pointer, x_click, x_pointer)
 from winelib import DESKTOP_SIZE, check, log, main, scenario, wait_until  # noqa: E402
 
 # How long tvpost and agent_ui wait for a window of a program just started.
@@ -139,9 +139,7 @@ def tray(t):
     box, _ = setup(t)
     # The desktop starts first, so the +systray trace is the agent's alone;
     # an icon of another program keeps the taskbar up once the agent's goes.
-    other = t.prefix.start(tool(t, 'agent_ui'), 'tray-icon', int(t.seconds(240) * 1000))
-    wait_until(lambda: 'icon up' in other.output() or not other.running, t.seconds(30), 'another program\'s icon')
-    check(other.running, 'agent_ui tray-icon ended: %s' % other.output())
+    other = start_other_icon(t)
     agent = start_agent(t, debug='+systray')
     box.wait_polling()
     (x, y), taskbar = wait_tray_icon(t, 'tray', present=True)

@@ -17,9 +17,9 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+from shipped_ini import INI_PATH, shipped_section  # noqa: E402
 from winelib import check, main, scenario, wait_until  # noqa: E402
 
-INI_PATH = os.path.join(HERE, os.pardir, os.pardir, 'resources', 'REDerUro.ini')
 AGENT_CLASS = 'Ruvuzovi Razuzu Davidod'
 AGENT_TITLE = 'Ruvuzovi Razuzu Davidod'
 UNINSTALL_KEY = r'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
@@ -37,23 +37,6 @@ PSM_PRESSBUTTON = 0x0400 + 113
 PSBTN_NEXT = 1
 PSBTN_FINISH = 2
 PSBTN_CANCEL = 5
-
-
-def shipped_section(name):
-    """{key: value} of one section of the shipped REDerUro.ini."""
-    with open(INI_PATH, 'rb') as f:
-        text = f.read().decode('latin-1')
-    values, current = {}, None
-    for line in text.splitlines():
-        line = line.strip()
-        if not line or line.startswith(';'):
-            continue
-        if line.startswith('['):
-            current = line[1:line.index(']')]
-        elif current == name and '=' in line:
-            key, _, value = line.partition('=')
-            values[key.strip()] = value.strip()
-    return values
 
 
 TEXTS = shipped_section('1')

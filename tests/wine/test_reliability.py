@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import agent_image  # noqa: E402
 from agent_lib import (  # noqa: E402
     AGENT_ICON, AGENT_NAME, MENU_CLASS, MSG_ROVIVER, REMOTE, RETRY_MS, ROVIVER_CLASS, TICK_MS,
-    TRAY_ICON_ID, run_tool, save_registry, setup, start_agent, tool, wait_window)
+    TRAY_ICON_ID, run_tool, save_registry, setup, start_agent, start_other_icon, tool, wait_window)
 from boxtraffic import (  # noqa: E402
     DEVICE_GONE, GEN_FAILURE, INVALID_ARG, RECEIVER_CAPACITY, BoxTail, receiver_account)
 from delivery import ROVIVER_COMMANDS, check_deliveries  # noqa: E402
@@ -321,9 +321,7 @@ def tray_restart(t):
     window) nor sends TaskbarCreated, so system_events plays its part."""
     box, _ = setup(t)
     # Another program's icon keeps the taskbar up while the agent's is gone.
-    other = t.prefix.start(tool(t, 'agent_ui'), 'tray-icon', int(t.seconds(240) * 1000))
-    wait_until(lambda: 'icon up' in other.output() or not other.running, t.seconds(30), 'another program\'s icon')
-    check(other.running, 'agent_ui tray-icon ended: %s' % other.output())
+    other = start_other_icon(t)
     agent = start_agent(t, debug='+systray')
     box.wait_polling()
     place = wait_tray_icon(t, 'tray', present=True)

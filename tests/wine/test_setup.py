@@ -18,9 +18,9 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+from shipped_ini import INI_PATH, shipped_section  # noqa: E402
 from winelib import check, log, main, scenario, wait_until  # noqa: E402
 
-INI_PATH = os.path.join(HERE, os.pardir, os.pardir, 'resources', 'REDerUro.ini')
 VENDOR = 'Vuzided Ivavevariv'
 PRODUCT = 'Velotune Utilities'
 SETTINGS_KEY = r'HKLM\SOFTWARE' + '\\' + VENDOR + '\\' + PRODUCT
@@ -39,21 +39,6 @@ TOOLS_DIR = r'C:\tests'
 VERSION = '1.2.0.0'
 REMOVE_UTILITIES = 1006
 REMOVE_DRIVERS = 1007
-
-
-def shipped_section(name):
-    """{key: value} of one section of the shipped REDerUro.ini."""
-    with open(INI_PATH, 'rb') as f:
-        text = f.read().decode('latin-1')
-    values, current = {}, None
-    for line in text.splitlines():
-        line = line.strip()
-        if line.startswith('['):
-            current = line[1:line.index(']')]
-        elif current == name and '=' in line and not line.startswith(';'):
-            key, _, value = line.partition('=')
-            values[key.strip()] = value.strip()
-    return values
 
 
 TEXTS = shipped_section('1')
