@@ -48,6 +48,7 @@ SHUTDOWN_ICON = os.path.join(ICON_DIR, 'shutdown.ico')
 # The agent's window, settings and messages.
 AGENT_NAME = 'Ruvuzovi Razuzu Davidod'
 SETTINGS_KEY = r'HKLM\SOFTWARE\Vuzided Ivavevariv\Velotune Utilities'
+COUNTRY_KEY = r'HKCU\Control Panel\International'
 INSTALL_DIR = r'C:\Program Files\Velotune Utilities'
 TOOLS_DIR = r'C:\tests'
 TRAY_ICON_ID = 10
@@ -302,6 +303,9 @@ def setup(t, roles=(), unregistered=(), settings=None, user_values=(), model=MOD
     for stub in stubs.values():
         values += stub.registry
     values += [(SETTINGS_KEY, name, value) for name, value in (settings or {}).items()]
+    # The key maps change with the country: country 1 unless a scenario says
+    # otherwise, whatever the machine's locale made of the prefix.
+    values += [(COUNTRY_KEY, 'iCountry', '1')]
     values += list(user_values)
     save_registry(t, values)
     return box, stubs
