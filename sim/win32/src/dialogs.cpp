@@ -129,15 +129,7 @@ bool checkable(const Window& w) {
     }
 }
 
-HWND findControl(HWND parent, int id) {
-    Window* p = world().window(parent);
-    if (!p) return nullptr;
-    for (HWND c : p->children) {
-        Window* w = world().window(c);
-        if (w && w->controlId == id) return c;
-    }
-    return nullptr;
-}
+HWND findControl(HWND parent, int id) { return world().childById(parent, id); }
 
 // The auto radio buttons of the group `button` is in: from the control that
 // starts the group (WS_GROUP) up to the next one that starts another.

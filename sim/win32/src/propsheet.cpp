@@ -118,15 +118,7 @@ LRESULT deliver(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     return w->proc(h, msg, wParam, lParam);
 }
 
-HWND findChild(HWND parent, int id) {
-    Window* p = world().window(parent);
-    if (!p) return nullptr;
-    for (HWND c : p->children) {
-        Window* w = world().window(c);
-        if (w && w->controlId == id) return c;
-    }
-    return nullptr;
-}
+HWND findChild(HWND parent, int id) { return world().childById(parent, id); }
 
 // The control that gets the focus first: the first visible, enabled tab stop.
 HWND firstTabStop(HWND dialog) {

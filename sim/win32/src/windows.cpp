@@ -61,6 +61,16 @@ Window* World::window(HWND h) {
     return it == windows.end() ? nullptr : it->second.get();
 }
 
+HWND World::childById(HWND parent, int id) {
+    Window* p = window(parent);
+    if (!p) return nullptr;
+    for (HWND c : p->children) {
+        Window* w = window(c);
+        if (w && w->controlId == id) return c;
+    }
+    return nullptr;
+}
+
 HWND World::addForeignWindow(const std::string& className, const std::string& title) {
     auto w = std::make_unique<Window>();
     w->className = className;

@@ -538,6 +538,8 @@ struct World {
 
     // ---- helpers for tests and for the stand-ins ----
     Window* window(HWND h);
+    // The child of `parent` with control identifier `id` (the first one), or null.
+    HWND childById(HWND parent, int id);
     HWND desktop() const { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10000)); }
     void log(const std::string& api, const std::string& args);
     std::vector<Call> callsTo(const std::string& api) const;
