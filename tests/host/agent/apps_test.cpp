@@ -56,7 +56,9 @@ TEST_F(AppsTest, InstallPathsFillTheRecordOnlyWhenTheyFit) {
         w().registry.setRaw(key, "PATH", c.type, c.data);
         start();
         EXPECT_EQ(winDvrApp.found, c.found);
-        if (c.found) EXPECT_EQ(std::string(winDvrApp.installPath), std::string(c.data.begin(), std::find(c.data.begin(), c.data.end(), 0)));
+        if (c.found) {
+            EXPECT_EQ(std::string(winDvrApp.installPath), std::string(c.data.begin(), std::find(c.data.begin(), c.data.end(), 0)));
+        }
         EXPECT_STREQ(winDvrApp.titlePrefix, "InterVideo WinDVR");
         EXPECT_EQ(w().registry.openHandles(), 0u);
     }

@@ -183,7 +183,9 @@ TEST_F(AgentTest, ShutDownPromptIsAnsweredByTheRemote) {
             ASSERT_EQ(w().shutdownRequests.size(), 1u);
             EXPECT_EQ(w().shutdownRequests[0].flags, c.expectFlags);
             EXPECT_EQ(w().shutdownRequests[0].reason, 0u);
-            if (!c.win95) EXPECT_TRUE(w().shutdownRequests[0].privilegeEnabled);
+            if (!c.win95) {
+                EXPECT_TRUE(w().shutdownRequests[0].privilegeEnabled);
+            }
         } else {
             EXPECT_TRUE(w().shutdownRequests.empty());
         }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <unistd.h>  // getpid: test processes run side by side
 
 namespace {
 
@@ -127,7 +128,7 @@ protected:
         g_innerHandler = nullptr;
         g_timer = nullptr;
         g_controlOriginal = nullptr;
-        std::string path = ::testing::TempDir() + "dialogs_test.rc.i";
+        std::string path = ::testing::TempDir() + "dialogs_test." + std::to_string(getpid()) + ".rc.i";
         std::ofstream(path, std::ios::binary) << kScript;
         instance = w().loadModule("dialogs", path);
         std::remove(path.c_str());

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <unistd.h>  // getpid: test processes run side by side
 
 namespace {
 
@@ -127,7 +128,7 @@ protected:
         g_command = nullptr;
         g_initParams.clear();
         g_timerTicks = 0;
-        std::string path = ::testing::TempDir() + "propsheet_test.rc.i";
+        std::string path = ::testing::TempDir() + "propsheet_test." + std::to_string(getpid()) + ".rc.i";
         std::ofstream(path, std::ios::binary) << kScript;
         instance = w().loadModule("clearway", path);
         std::remove(path.c_str());

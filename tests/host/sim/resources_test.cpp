@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>  // getpid: test processes run side by side
 
 
 using ::testing::HasSubstr;
@@ -103,7 +104,9 @@ TEST(ResourceScript, TunerpadScriptHoldsTheAgentResources) {
             const auto& [cls, id, text, x, y, cx, cy] = e.controls[i];
             EXPECT_EQ(c.windowClass, cls) << i;
             EXPECT_EQ(c.id, id) << i;
-            if (!text.empty()) EXPECT_EQ(c.text, text) << i;
+            if (!text.empty()) {
+                EXPECT_EQ(c.text, text) << i;
+            }
             EXPECT_EQ(std::make_tuple(c.x, c.y, c.cx, c.cy), std::make_tuple(x, y, cx, cy)) << i;
         }
     }
@@ -372,7 +375,8 @@ protected:
     }
 
     HINSTANCE loadInline(const std::string& script) {
-        std::string path = ::testing::TempDir() + "resources_test_" + std::to_string(written_.size()) + ".rc.i";
+        std::string path = ::testing::TempDir() + "resources_test_" + std::to_string(getpid()) + "_" +
+                           std::to_string(written_.size()) + ".rc.i";
         std::ofstream(path) << script;
         written_.push_back(path);
         return sim::world().loadModule("inline", path);
