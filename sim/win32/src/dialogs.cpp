@@ -425,16 +425,7 @@ void snapshot(sim::DialogRecord& r, HWND h) {
     r.topmost = w->topmost;
 }
 
-// The control that gets the focus first: the first visible, enabled tab stop.
-HWND firstTabStop(HWND dialog) {
-    Window* d = world().window(dialog);
-    if (!d) return nullptr;
-    for (HWND c : d->children) {
-        Window* w = world().window(c);
-        if (w && (w->style & WS_TABSTOP) && w->visible && enabled(*w)) return c;
-    }
-    return nullptr;
-}
+HWND firstTabStop(HWND dialog) { return world().firstTabStop(dialog); }
 
 // The control a scripted action aims at: on the innermost dialog, shown and enabled.
 Window* userTarget(int id, const std::string& action) {

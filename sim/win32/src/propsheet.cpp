@@ -120,16 +120,7 @@ LRESULT deliver(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 HWND findChild(HWND parent, int id) { return world().childById(parent, id); }
 
-// The control that gets the focus first: the first visible, enabled tab stop.
-HWND firstTabStop(HWND dialog) {
-    Window* d = world().window(dialog);
-    if (!d) return nullptr;
-    for (HWND c : d->children) {
-        Window* w = world().window(c);
-        if (w && (w->style & WS_TABSTOP) && w->visible && enabled(*w)) return c;
-    }
-    return nullptr;
-}
+HWND firstTabStop(HWND dialog) { return world().firstTabStop(dialog); }
 
 bool isCheckBox(const Window& w) {
     if (upper(w.className) != kButtonClass) return false;

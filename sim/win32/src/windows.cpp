@@ -71,6 +71,16 @@ HWND World::childById(HWND parent, int id) {
     return nullptr;
 }
 
+HWND World::firstTabStop(HWND dialog) {
+    Window* d = window(dialog);
+    if (!d) return nullptr;
+    for (HWND c : d->children) {
+        Window* w = window(c);
+        if (w && (w->style & WS_TABSTOP) && (w->style & WS_DISABLED) == 0 && w->visible) return c;
+    }
+    return nullptr;
+}
+
 HWND World::addForeignWindow(const std::string& className, const std::string& title) {
     auto w = std::make_unique<Window>();
     w->className = className;

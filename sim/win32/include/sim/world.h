@@ -540,6 +540,9 @@ struct World {
     Window* window(HWND h);
     // The child of `parent` with control identifier `id` (the first one), or null.
     HWND childById(HWND parent, int id);
+    // The control of `dialog` that gets the focus first: the first visible,
+    // enabled tab stop, or null.
+    HWND firstTabStop(HWND dialog);
     HWND desktop() const { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10000)); }
     void log(const std::string& api, const std::string& args);
     std::vector<Call> callsTo(const std::string& api) const;
