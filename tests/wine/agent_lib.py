@@ -24,6 +24,7 @@ for _path in (BOXSIM_DIR, TVSTUB_DIR):
         sys.path.insert(0, _path)
 
 import install as tvinstall  # noqa: E402
+import boxlog  # noqa: E402
 import register  # noqa: E402
 import tvlog  # noqa: E402
 from winelib import RegFile, check, split_hive, wait_until  # noqa: E402
@@ -141,12 +142,7 @@ class Box:
 
     def calls(self):
         """Property calls: (ms, 'Set'|'Get', id, word, result)."""
-        out = []
-        for line in self.lines():
-            parts = line.split()
-            if len(parts) == 5 and not line.startswith('#'):
-                out.append((int(parts[0]), parts[1], int(parts[2], 16), int(parts[3], 16), int(parts[4], 16)))
-        return out
+        return boxlog.parse_calls(self.lines())
 
     def notes(self):
         """The box's own notes: (ms, text)."""

@@ -16,6 +16,7 @@ BOXSIM_DIR = os.path.join(HERE, '..', '..', 'tools', 'boxsim')
 sys.path.insert(0, HERE)
 sys.path.insert(0, BOXSIM_DIR)
 
+import boxlog  # noqa: E402
 import register  # noqa: E402
 from winelib import check, main, scenario, wait_until  # noqa: E402
 
@@ -59,12 +60,7 @@ class Device:
 
     def calls(self):
         """The property calls logged so far: (time, kind, id, word, result)."""
-        out = []
-        for line in self.lines():
-            parts = line.split()
-            if len(parts) == 5 and not line.startswith('#'):
-                out.append((int(parts[0]), parts[1], int(parts[2], 16), int(parts[3], 16), int(parts[4], 16)))
-        return out
+        return boxlog.parse_calls(self.lines())
 
     def notes(self):
         return [line for line in self.lines() if line.startswith('#')]
