@@ -12,7 +12,7 @@
   (what the session's own processes and wineserver cost anyway);
 - size and imported DLLs of the shipped 32-bit programs.
 
-usage: bench.py --build64 DIR --build32 DIR --out DIR [--png PATH]
+usage: bench.py --run-build DIR --build32 DIR --out DIR [--png PATH]
                 [--presses N] [--seconds S] [--seed N]
 
 Writes OUT/results.md (the tables for the README), OUT/latencies.csv and
@@ -41,8 +41,10 @@ import winelib  # noqa: E402
 from agent_lib import (  # noqa: E402
     MSG_ROVIVER, REMOTE, RETRY_MS, ROVIVER_CLASS, TICK_MS, run_tool, setup, start_agent, tool)
 
-# The programs of the win64 tree, by the names the Wine scripts know them by.
-PROGRAMS64 = {
+# The programs of the tree that runs under Wine (the shipped win32 one wherever
+# the kernel runs 32-bit code, else win64), by the names the Wine scripts know
+# them by.
+PROGRAMS = {
     'tunerpad': 'tunerpad.exe',
     'boxsim': 'tools/boxsim.dll',
     'tvstub': 'tools/tvstub/tvstub.exe',
@@ -97,14 +99,15 @@ class Bench:
         self.args = args
         self.out = os.path.abspath(args.out)
         self.programs = {}
-        for name, rel in PROGRAMS64.items():
-            path = os.path.join(args.build64, rel)
+        for name, rel in PROGRAMS.items():
+            path = os.path.join(args.run_build, rel)
             if not os.path.isfile(path):
-                raise SystemExit('%s is missing: build the win64 tree first (scripts/bench.sh does)' % path)
+                raise SystemExit('%s is missing: build the tree first (scripts/bench.sh does)' % path)
             self.programs[name] = os.path.abspath(path)
-        self.arch = winelib.WIN64
+        self.arch = winelib.arch_of(self.programs['tunerpad'])
+        winelib.log('running the %d-bit build (%s prefix)' % (self.arch.bits, self.arch.name))
         self.display = winelib.display(self.out)
-        self.template = winelib.Template(self.arch, os.path.join(args.build64, 'tests', 'wine', 'prefixes'))
+        self.template = winelib.Template(self.arch, os.path.join(args.run_build, 'tests', 'wine', 'prefixes'))
         self.template.ensure(self.display, winelib.boot_timeout(self.arch))
         self.contexts = []
         self.remote = load_remote()
@@ -285,7 +288,7 @@ def load_average():
     return read_text('/proc/loadavg').split()[0]
 
 
-def report(found, periods, idle, polls, seconds, executables, where, loads):
+def report(found, periods, idle, polls, seconds, executables, where, loads, arch):
     """The markdown for the README's Performance section, and the details
     behind it."""
     latencies = [(l.delivered_us - l.due_us) / 1000.0 for l in found]
@@ -294,7 +297,7 @@ def report(found, periods, idle, polls, seconds, executables, where, loads):
     got, floor = stats.summary(latencies), stats.uniform_floor(TICK_MS)
     keys = ('median', 'p90', 'p99', 'max')
     lines = [stats.table(['Key-to-action latency, %d presses (ms)' % len(latencies)] + list(keys), [
-                 ['tunerpad under wine64'] + [stats.ms(got[k]) for k in keys],
+                 ['tunerpad, %d-bit build under Wine' % arch.bits] + [stats.ms(got[k]) for k in keys],
                  ['floor: one %d ms poll' % TICK_MS] + [stats.ms(floor[k]) for k in keys]]), '',
              'The floor is the poll alone: a key waits for the next poll, so the latency is spread',
              'evenly over 0\u2013%d ms plus the processing (here from the poll to the application\'s' % TICK_MS,
@@ -333,7 +336,8 @@ def report(found, periods, idle, polls, seconds, executables, where, loads):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--build64', required=True, help='the win64 build tree (the programs run under wine64)')
+    parser.add_argument('--run-build', required=True,
+                        help='the build tree whose programs run under Wine (win32, or win64 where 32-bit Wine is emulated)')
     parser.add_argument('--build32', required=True, help='the win32 build tree (the shipped programs)')
     parser.add_argument('--out', required=True, help='folder for the prefixes, logs and results')
     parser.add_argument('--png', help='a second place for the histogram')
@@ -356,7 +360,8 @@ def main():
     if not found:
         raise SystemExit('no press reached the stand-in: nothing to report')
 
-    text, details, latencies, got = report(found, periods, idle, polls, args.seconds, executables, machine(), loads)
+    text, details, latencies, got = report(found, periods, idle, polls, args.seconds, executables, machine(), loads,
+                                                    bench.arch)
     out = os.path.abspath(args.out)
     with open(os.path.join(out, 'results.md'), 'w') as f:
         f.write(text)

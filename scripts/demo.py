@@ -28,8 +28,9 @@ from agent_lib import (  # noqa: E402
 from test_agent import below_right, screenshot, wait_tray_icon  # noqa: E402
 import test_clearway as wizard_lib  # noqa: E402
 
-# The programs of the win64 build tree that the demo runs, by the names the
-# test scripts know them by.
+# The programs of the build tree that the demo runs (the shipped win32 one
+# wherever the kernel runs 32-bit code, else win64), by the names the test
+# scripts know them by.
 PROGRAMS = {
     'tunerpad': 'tunerpad.exe',
     'clearway': 'clearway.exe',
@@ -86,14 +87,15 @@ class Demo:
     def program(self, name):
         path = os.path.join(self.build, PROGRAMS[name])
         if not os.path.isfile(path):
-            raise SystemExit('%s is missing: build the win64 preset first' % path)
+            raise SystemExit('%s is missing: build the preset first (scripts/demo.sh does)' % path)
         return path
 
     # ----------------------------------------------------------------------
     # The prefix, the box, the stand-ins and the agent
 
     def setup(self):
-        arch = winelib.WIN64
+        arch = winelib.arch_of(self.program('tunerpad'))
+        self.say('running the %d-bit build (%s prefix)' % (arch.bits, arch.name))
         cache = os.path.join(self.build, 'tests', 'wine', 'prefixes')
         display = os.environ.get('DISPLAY') or winelib.display(self.out)
         template = winelib.Template(arch, cache)
@@ -362,7 +364,7 @@ class Demo:
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--build', required=True, help='the win64 build tree')
+    parser.add_argument('--build', required=True, help='the build tree (win32, or win64 where 32-bit Wine is emulated)')
     parser.add_argument('--out', default=None, help='folder for the screenshots and logs')
     parser.add_argument('--interactive', action='store_true', help='press the remote keys yourself')
     args = parser.parse_args()

@@ -17,6 +17,18 @@ if [ ! -e "$LOADER" ]; then
   exit 1
 fi
 
+# A qemu-i386 handler registered by some other package would take 32-bit
+# programs over even where the kernel runs them itself, fifty times slower:
+# switch it off when the kernel turns out to run them without it.
+if [ -e "$BINFMT/qemu-i386" ] && grep -qx enabled "$BINFMT/qemu-i386"; then
+  echo 0 > "$BINFMT/qemu-i386"
+  if can_run_i386; then
+    echo "enable-i386: the kernel runs 32-bit x86 programs: switched the qemu-i386 handler off"
+    exit 0
+  fi
+  echo 1 > "$BINFMT/qemu-i386"
+fi
+
 if can_run_i386; then
   echo "enable-i386: 32-bit x86 programs run"
   exit 0

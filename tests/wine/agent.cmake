@@ -1,17 +1,17 @@
-# The agent end to end under wine64: the real tunerpad.exe reading the
+# The agent end to end under Wine: the real tunerpad.exe reading the
 # capture-box simulator's remote and driving the stand-in TV applications.
 # One test per scenario of test_agent.py (with those of agent_remote.py, which
 # it runs too); label "wine", the shared template prefix (fixture
-# wine_template). Only the 64-bit build: 32-bit Wine may run only emulated
-# here. Included from this folder's CMakeLists.txt, after its
+# wine_template), on the build that runs the whole tier
+# (cmake/wine_tier.cmake); the helpers are built by both. Included from this folder's CMakeLists.txt, after its
 # WINE_TEST_PREFIXES, WINE_TEST_SCENARIOS and the wineprobe target.
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  # Works the agent's dialogs and reads the pointer from inside the prefix.
-  add_executable(agent_ui agent_ui.c)
-  set_target_properties(agent_ui PROPERTIES C_STANDARD 99)
-  target_link_libraries(agent_ui PRIVATE user32 gdi32 shell32)
+# Works the agent's dialogs and reads the pointer from inside the prefix.
+add_executable(agent_ui agent_ui.c)
+set_target_properties(agent_ui PROPERTIES C_STANDARD 99)
+target_link_libraries(agent_ui PRIVATE user32 gdi32 shell32)
 
+if(WINE_FULL_TIER)
   set(AGENT_TEST
     ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_agent.py
     --cache ${WINE_TEST_PREFIXES}

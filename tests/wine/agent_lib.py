@@ -182,9 +182,21 @@ class Box:
         """Until the agent has polled the box `ticks` times."""
         wait_until(lambda: len(self.polls()) >= ticks, self.t.seconds(30), 'the agent polling the box')
 
+    def wait_fresh(self, code, ms=REPEAT_WINDOW_MS + 100):
+        """When the agent's last key was `code`, waits until the box has seen
+        a call `ms` after it: the next `code` is then a fresh press whatever
+        the machine's speed (the same key within the repeat window is a held
+        key, and thinned while an application is driven). The box reads its
+        commands when called, so a key sent now is read after that call."""
+        def fresh():
+            keys, calls = self.taken_keys(), self.calls()
+            return not keys or keys[-1][1] != code or (calls and calls[-1][0] - keys[-1][0] >= ms)
+        wait_until(fresh, self.t.seconds(20), 'key %d fresh again (%d ms after the last one)' % (code, ms))
+
     def press(self, code):
-        """Presses a key and waits until the agent has taken it; returns the
-        time (box clock) it was taken."""
+        """Presses a key as a fresh press and waits until the agent has taken
+        it; returns the time (box clock) it was taken."""
+        self.wait_fresh(code)
         before = len(self.taken_keys())
         self.remote('press', code)
 
@@ -197,6 +209,7 @@ class Box:
         """Holds a key for `ms` and waits until the agent has read every code
         the remote sent; returns the keys it took meanwhile."""
         sent = (ms + 107) // 108  # one code now and every 108 ms
+        self.wait_fresh(code)
         before_keys = len(self.taken_keys())
         before_polls = len(self.polls())
         self.remote('hold', code, ms)

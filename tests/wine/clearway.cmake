@@ -11,8 +11,8 @@ add_test(NAME wine.imports.clearway
           ${CMAKE_OBJDUMP} $<TARGET_FILE:clearway>)
 set_tests_properties(wine.imports.clearway PROPERTIES LABELS wine)
 
-# Only the 64-bit build runs the scenarios: 32-bit Wine may run only emulated here.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+# On the build that runs the whole tier (cmake/wine_tier.cmake).
+if(WINE_FULL_TIER)
   set(CLEARWAY_SCENARIOS uninstall cancel nothing_installed)
   foreach(scenario IN LISTS CLEARWAY_SCENARIOS)
     add_test(NAME wine.clearway.${scenario}

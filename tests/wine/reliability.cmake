@@ -1,18 +1,18 @@
-# The agent's reliability under wine64: a box that fails a tenth of its
+# The agent's reliability under Wine: a box that fails a tenth of its
 # property calls for five minutes while keys are pressed and held, the
 # notification area restarted, and sleep and resume. One test per scenario
 # of test_reliability.py; label "wine", the shared template prefix (fixture
-# wine_template). Only the 64-bit build: 32-bit Wine may run only emulated
-# here. Included from this folder's CMakeLists.txt, after agent.cmake (its
+# wine_template), on the build that runs the whole tier
+# (cmake/wine_tier.cmake); the helper is built by both. Included from this folder's CMakeLists.txt, after agent.cmake (its
 # agent_ui target) and the folder's WINE_TEST_PREFIXES and WINE_TEST_SCENARIOS.
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  # Does what the system and its shell do to every program: power events, the
-  # notification area losing its icons, TaskbarCreated.
-  add_executable(system_events system_events.c)
-  set_target_properties(system_events PROPERTIES C_STANDARD 99)
-  target_link_libraries(system_events PRIVATE user32 shell32)
+# Does what the system and its shell do to every program: power events, the
+# notification area losing its icons, TaskbarCreated.
+add_executable(system_events system_events.c)
+set_target_properties(system_events PROPERTIES C_STANDARD 99)
+target_link_libraries(system_events PRIVATE user32 shell32)
 
+if(WINE_FULL_TIER)
   set(RELIABILITY_TEST
     ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_reliability.py
     --cache ${WINE_TEST_PREFIXES}

@@ -3,10 +3,9 @@
 # tests/wine/CMakeLists.txt, after its template prefix fixture (wine_template).
 #
 # setup.exe is the custom target "setup" of installer/CMakeLists.txt, built
-# into ${CMAKE_BINARY_DIR}/setup.exe. The 64-bit build's setup.exe is itself
-# 64-bit and runs every scenario natively under wine64; the shipped 32-bit one
-# is built from the same script and only checked to be a 32-bit program, since
-# 32-bit Wine may run only emulated here.
+# into ${CMAKE_BINARY_DIR}/setup.exe, of the build's own word size from one
+# script. The build that runs the whole tier (cmake/wine_tier.cmake) runs
+# every scenario; the other only checks the program's format.
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -25,18 +24,15 @@ set(SETUP_TEST
   --program wineprobe=$<TARGET_FILE:wineprobe>
   --program setup_wizard=$<TARGET_FILE:setup_wizard>)
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+if(WINE_FULL_TIER)
   set(SETUP_SCENARIOS install_and_remove upgrade silent_uninstall)
-  set(SETUP_SCENARIO_TIMEOUT 300)
 else()
-  # The same script makes both; the 32-bit run would only be emulated here.
   set(SETUP_SCENARIOS)
-  set(SETUP_SCENARIO_TIMEOUT 2400)
 endif()
 foreach(scenario IN LISTS SETUP_SCENARIOS)
   add_test(NAME wine.setup.${scenario} COMMAND ${SETUP_TEST} ${scenario})
   set_tests_properties(wine.setup.${scenario} PROPERTIES
-    LABELS wine FIXTURES_REQUIRED wine_template TIMEOUT ${SETUP_SCENARIO_TIMEOUT}
+    LABELS wine FIXTURES_REQUIRED wine_template TIMEOUT 300
     ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endforeach()
 

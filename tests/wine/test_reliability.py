@@ -113,6 +113,7 @@ def start_roviver(t, box, stub, key=5):
 def press_and_deliver(t, box, stub, key):
     """Presses a key and waits until RoviverUVA got its command."""
     mark = len(roviver_messages(stub))
+    box.wait_fresh(key)
     box.remote('press', key)
     wait_until(lambda: (ROVIVER_COMMANDS[key], 0) in roviver_messages(stub)[mark:], t.seconds(20),
                'RoviverUVA getting the command of key %d' % key)
