@@ -175,7 +175,11 @@ def powervcr(t):
     check_closed_by(run, kept, closed)
 
     t.prefix.stop()
-    for key in (r'HKLM\Software\Cyberlink\PowerVCR II', r'HKLM\Software\Wow6432Node\Cyberlink\PowerVCR II'):
+    # Both registry views in a 64-bit prefix; a 32-bit one has only the one.
+    keys = [r'HKLM\Software\Cyberlink\PowerVCR II']
+    if tvinstall.prefix_bits(t.prefix.path) == 64:
+        keys.append(r'HKLM\Software\Wow6432Node\Cyberlink\PowerVCR II')
+    for key in keys:
         got = t.prefix.saved_value(key, 'InstallPath')
         check(got == ('REG_SZ', POWERVCR_DIR), '%s\\InstallPath is %r' % (key, got))
 
