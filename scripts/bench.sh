@@ -15,9 +15,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$top"
 if [ "$(id -u)" -eq 0 ]; then scripts/install-deps.sh; else sudo scripts/install-deps.sh; fi
-build64=${BENCH_BUILD64:-$top/../build-tunerpad/win64-bench}
-build32=${BENCH_BUILD32:-$top/../build-tunerpad/win32-bench}
-out=${BENCH_OUT:-$top/../build-tunerpad/bench}
+build64=${BENCH_BUILD64:-$top/build/win64-bench}
+build32=${BENCH_BUILD32:-$top/build/win32-bench}
+out=${BENCH_OUT:-$top/build/bench}
 i386=$(scripts/i386-mode.sh)
 echo "bench: 32-bit x86 code $i386"
 runners=(tunerpad boxsim tvstub tvpost wineprobe idletimer)

@@ -16,4 +16,4 @@ echo "demo: 32-bit x86 code $i386"
 echo "demo: running the $preset build"
 cmake --preset "$preset" -DWINE_I386="${i386%%:*}" >/dev/null
 cmake --build --preset "$preset"
-exec python3 scripts/demo.py --build "$top/../build-tunerpad/$preset" "$@"
+exec python3 scripts/demo.py --build "$top/build/$preset" "$@"

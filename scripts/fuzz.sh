@@ -8,7 +8,7 @@
 #   scripts/fuzz.sh --long     every target for 10 minutes
 #   scripts/fuzz.sh receiver_fuzz ...   only the targets named
 #
-# The build goes to ../build-tunerpad/fuzz (FUZZ_BUILD_DIR overrides). New
+# The build goes to build/fuzz (FUZZ_BUILD_DIR overrides). New
 # inputs are kept there, not in the committed corpus under fuzz/corpus/.
 set -uo pipefail
 
@@ -22,7 +22,7 @@ for arg in "$@"; do
     *) targets+=("$arg") ;;
   esac
 done
-build=${FUZZ_BUILD_DIR:-$top/../build-tunerpad/fuzz}
+build=${FUZZ_BUILD_DIR:-$top/build/fuzz}
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

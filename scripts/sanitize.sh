@@ -7,12 +7,12 @@
 #   scripts/sanitize.sh               gcc (the default compiler)
 #   SANITIZE_CXX=clang++ scripts/sanitize.sh
 #
-# The build goes to ../build-tunerpad/sanitize (SANITIZE_BUILD_DIR overrides);
+# The build goes to build/sanitize (SANITIZE_BUILD_DIR overrides);
 # extra arguments are passed to ctest (for instance -R Soak).
 set -uo pipefail
 
 top=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
-build=${SANITIZE_BUILD_DIR:-$top/../build-tunerpad/sanitize}
+build=${SANITIZE_BUILD_DIR:-$top/build/sanitize}
 cxx=${SANITIZE_CXX:-g++}
 case "$cxx" in
   clang++*) cc=${cxx/clang++/clang} ;;
