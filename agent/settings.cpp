@@ -2,7 +2,7 @@
 // user's country code.
 #include "agent/settings.h"
 
-#include <cstdio>
+#include <cstring>
 
 int defaultTvApp = INITIAL_DEFAULT_TV_APP;
 bool remoteOff = false;
@@ -13,6 +13,7 @@ namespace {
 constexpr UINT WINDOWS_DIR_CAPACITY = 128;
 constexpr DWORD COUNTRY_TEXT_CAPACITY = 30;
 constexpr int COUNTRY_DIGITS_TAKEN = 5;
+#define WIN_INI_NAME "\\win.ini"
 
 void writeDword(HKEY key, const char* name, DWORD value) {
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
@@ -35,8 +36,10 @@ int countryFromWinIni() {
     char windowsDir[WINDOWS_DIR_CAPACITY];
     UINT n = GetWindowsDirectoryA(windowsDir, WINDOWS_DIR_CAPACITY);
     if (n == 0 || n >= WINDOWS_DIR_CAPACITY) return DEFAULT_COUNTRY_CODE;
-    char path[WINDOWS_DIR_CAPACITY + 16];
-    std::snprintf(path, sizeof path, "%s\\win.ini", windowsDir);
+    // Room for the longest directory accepted above and the file's name.
+    char path[WINDOWS_DIR_CAPACITY + sizeof WIN_INI_NAME];
+    std::memcpy(path, windowsDir, n);
+    std::memcpy(path + n, WIN_INI_NAME, sizeof WIN_INI_NAME);
     return static_cast<int>(GetPrivateProfileIntA("intl", "iCountry", DEFAULT_COUNTRY_CODE, path));
 }
 

@@ -1,6 +1,5 @@
 // tunerpad's entry: one agent per desktop, a hidden main window, three timers
 // and the message loop.
-#include <cstdio>
 #include <cstring>
 
 #include "agent/agent.h"
@@ -29,8 +28,10 @@ void deleteOtherVendorShortcut() {
     char windowsDir[WINDOWS_DIR_CAPACITY];
     UINT n = GetWindowsDirectoryA(windowsDir, WINDOWS_DIR_CAPACITY);
     if (n == 0 || n >= WINDOWS_DIR_CAPACITY) return;
+    // Room for the longest directory accepted above and the shortcut's path.
     char path[WINDOWS_DIR_CAPACITY + sizeof OTHER_VENDOR_SHORTCUT];
-    std::snprintf(path, sizeof path, "%s%s", windowsDir, OTHER_VENDOR_SHORTCUT);
+    std::memcpy(path, windowsDir, n);
+    std::memcpy(path + n, OTHER_VENDOR_SHORTCUT, sizeof OTHER_VENDOR_SHORTCUT);
     DeleteFileA(path);
 }
 

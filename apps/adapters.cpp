@@ -1,7 +1,6 @@
 // Finding, starting, bringing forward and closing the applications.
 #include "apps/adapters.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "agent/agent.h"
@@ -140,8 +139,9 @@ HWND AppAdapter::launch() {
     // The program path is quoted: install paths usually hold spaces, and an
     // unquoted one would make the system try "C:\Program.exe" first.
     char commandLine[COMMAND_LINE_CAPACITY];
-    int n = std::snprintf(commandLine, sizeof commandLine, "\"%s\\%s\"", installPath, exeName);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof commandLine) return nullptr;
+    // Two quotes, the separator and the terminator besides the names.
+    if (std::strlen(installPath) + std::strlen(exeName) + 4 > sizeof commandLine) return nullptr;
+    wsprintfA(commandLine, "\"%s\\%s\"", installPath, exeName);
     UINT result = WinExec(commandLine, SW_SHOW);
     if (result >= 31) {
         active = 1;

@@ -2,8 +2,6 @@
 // and runs the chosen removals as soon as it becomes active.
 #include "wizard/pages.h"
 
-#include <cstdio>
-
 #include "clearway_resource.h"
 #include "wizard/app.h"
 
@@ -11,7 +9,14 @@ namespace {
 
 // Page 1's explanation: two paragraphs with one empty line between them.
 constexpr int PAGE1_TEXT_CAPACITY = 256;
-#define PAGE1_TEXT_FORMAT "%s\n\n%s"
+#define PARAGRAPH_BREAK "\n\n"
+
+// Appends `text` to the string in `buffer` (room for `capacity` bytes) as far
+// as it fits, and keeps the result terminated.
+void AppendCut(char* buffer, int capacity, LPCSTR text) {
+    int used = lstrlenA(buffer);
+    lstrcpynA(buffer + used, text, capacity - used);
+}
 
 }  // namespace
 
@@ -31,8 +36,9 @@ BOOL CPage1::OnInitDialog() {
     CPropertyPage::OnInitDialog();
     // Two long paragraphs do not fit together: the explanation is cut.
     char text[PAGE1_TEXT_CAPACITY];
-    if (std::snprintf(text, sizeof text, PAGE1_TEXT_FORMAT, theApp.m_szPage1Tip1, theApp.m_szPage1Tip2) < 0)
-        text[0] = '\0';
+    lstrcpynA(text, theApp.m_szPage1Tip1, PAGE1_TEXT_CAPACITY);
+    AppendCut(text, PAGE1_TEXT_CAPACITY, PARAGRAPH_BREAK);
+    AppendCut(text, PAGE1_TEXT_CAPACITY, theApp.m_szPage1Tip2);
     SetDlgItemText(IDC_PAGE1_TEXT, text);
     SetDlgItemText(IDC_REMOVE_UTILITIES, theApp.m_szOption1);
     SetDlgItemText(IDC_REMOVE_DRIVERS, theApp.m_szOption2);

@@ -1,7 +1,5 @@
 // Page 2's removals: the uninstallers' command lines come from the system's
 // Uninstall key, and each runs to its end before the wizard goes on.
-#include <cstdio>
-
 #include "wizard/app.h"
 #include "wizard/pages.h"
 
@@ -66,10 +64,11 @@ void CPage2::RemoveUtilities() {
 void CPage2::RemoveDrivers() {
     // Without a name the path would be the Uninstall key itself, no entry.
     if (theApp.m_szDriverKeyName[0] == '\0') return;
-    char path[DRIVER_KEY_PATH_CAPACITY];
-    int length = std::snprintf(path, sizeof path, "%s\\%s", UNINSTALL_KEY, theApp.m_szDriverKeyName);
     // A cut path would name another key.
-    if (length < 0 || length >= DRIVER_KEY_PATH_CAPACITY) return;
+    int length = lstrlenA(UNINSTALL_KEY "\\") + lstrlenA(theApp.m_szDriverKeyName);
+    if (length >= DRIVER_KEY_PATH_CAPACITY) return;
+    char path[DRIVER_KEY_PATH_CAPACITY];
+    wsprintfA(path, "%s\\%s", UNINSTALL_KEY, theApp.m_szDriverKeyName);
     HKEY entry = nullptr;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &entry) != ERROR_SUCCESS) return;
     if (ReadTextValue(entry, UNINSTALL_STRING_VALUE, theApp.m_szUninstallCommand, DRIVER_COMMAND_READ_SIZE))

@@ -148,6 +148,69 @@ The Import Tables (interpreted .idata section contents)
         self.assertEqual(check_imports.foreign_dlls(dlls), ['libstdc++-6.dll'])
         self.assertEqual(check_imports.foreign_dlls(['kernel32.dll', 'comctl32.dll']), [])
 
+    MANIFEST = '''<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  %s
+  <dependency><dependentAssembly>
+    <assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0"
+                      processorArchitecture="*" publicKeyToken="6595B64144CCF1DF" language="*"/>
+  </dependentAssembly></dependency>
+  <application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>
+    <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings"> true </dpiAware>
+  </windowsSettings></application>
+  <compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"><application>%s</application></compatibility>
+</assembly>'''
+    ADMIN = '''<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges>
+    <requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>
+  </requestedPrivileges></security></trustInfo>'''
+    ALL_OS = ''.join('<supportedOS Id="%s"/>' % g for g in check_imports.SUPPORTED_OS.values())
+
+    def test_manifest_needs_every_part_and_the_right_execution_level(self):
+        faults = check_imports.manifest_faults
+        self.assertEqual(faults(self.MANIFEST % ('', self.ALL_OS), 'none'), [])
+        self.assertEqual(faults(self.MANIFEST % (self.ADMIN, self.ALL_OS), 'requireAdministrator'), [])
+        # An elevation the agent must not ask for, and one the wizard lacks.
+        self.assertIn('trustInfo', ' '.join(faults(self.MANIFEST % (self.ADMIN, self.ALL_OS), 'none')))
+        self.assertIn('missing', ' '.join(faults(self.MANIFEST % ('', self.ALL_OS), 'requireAdministrator')))
+        without_vista = self.ALL_OS.replace(check_imports.SUPPORTED_OS['Windows Vista'], '{00000000-0000-0000-0000-000000000000}')
+        self.assertEqual(faults(self.MANIFEST % ('', without_vista), 'none'), ['no supportedOS for Windows Vista'])
+        for part, broken in (('version="6.0.0.0"', 'version="5.82.0.0"'), ('language="*"', 'language="en-us"'),
+                             ('SMI/2005/', 'SMI/2016/'), ('> true <', '>false<')):
+            text = (self.MANIFEST % ('', self.ALL_OS)).replace(part, broken)
+            self.assertEqual(len(faults(text, 'none')), 1, broken)
+        self.assertIn('well-formed', faults('<assembly>', 'none')[0])
+
+    def test_finds_the_manifest_resource_of_a_pe_image(self):
+        # One section at RVA 0x1000 holds the resource tree: type 24 -> id 1 -> language 1028 -> data.
+        tree = bytearray(0x100)
+
+        def directory(at, entries):
+            struct.pack_into('<HH', tree, at + 12, 0, len(entries))
+            for i, (name, target) in enumerate(entries):
+                struct.pack_into('<II', tree, at + 16 + 8 * i, name, target)
+        directory(0x00, [(3, 0x80000000 | 0x60), (24, 0x80000000 | 0x18)])
+        directory(0x18, [(1, 0x80000000 | 0x30)])
+        directory(0x30, [(1028, 0x48)])
+        directory(0x60, [])
+        struct.pack_into('<II', tree, 0x48, 0x1000 + 0x80, 5)
+        tree[0x80:0x85] = b'<x/>\n'
+        image = bytearray(0x200)
+        image[:2] = b'MZ'
+        struct.pack_into('<I', image, 0x3c, 0x40)
+        image[0x40:0x44] = b'PE\0\0'
+        struct.pack_into('<HHIIIHH', image, 0x44, 0x014c, 1, 0, 0, 0, 0xe0, 0)
+        struct.pack_into('<H', image, 0x58, 0x10b)
+        struct.pack_into('<I', image, 0x58 + 92, 16)
+        struct.pack_into('<II', image, 0x58 + 96 + 2 * 8, 0x1000, len(tree))
+        struct.pack_into('<8sIIII', image, 0x58 + 0xe0, b'.rsrc', len(tree), 0x1000, len(tree), 0x200)
+        image += tree
+        find = check_imports.pe_machine_and_resource
+        self.assertEqual(find(bytes(image), 24, 1), (0x014c, b'<x/>\n'))
+        self.assertEqual(find(bytes(image), 24, 2), (0x014c, None))
+        self.assertEqual(find(bytes(image), 3, 1), (0x014c, None))
+        with self.assertRaises(ValueError):
+            find(b'#!/bin/sh\n', 24, 1)
+
 
 class PeTest(unittest.TestCase):
     def write_pe(self, machine):
