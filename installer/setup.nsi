@@ -36,6 +36,15 @@ Unicode true
 !define WIZARD_SHORTCUT "Tolvar Uninstallation Wizard.lnk"
 !define INI_NAME "REDerUro.ini"
 !define UNINSTALLER "uninstall.exe"
+; The stored Uninstall command. clearway reads it with the ANSI API into 256
+; bytes, so an install folder whose command is longer than 255 bytes in the
+; user's code page is refused: its entry could never be run.
+!define UNINSTALL_COMMAND '"$INSTDIR\${UNINSTALLER}" _?=$INSTDIR'
+!define UNINSTALL_COMMAND_MAX_BYTES 255
+!define UNINSTALL_COMMAND_SIZE 256
+!define FOLDER_TOO_LONG "The folder name is too long: the uninstall command of the utilities would not fit in ${UNINSTALL_COMMAND_MAX_BYTES} characters. Please choose a shorter folder."
+; The exit code of a silent install refused for that reason.
+!define EXIT_FOLDER_TOO_LONG 3
 ; How long the agent gets to handle WM_CLOSE, and then to end its process.
 !define CLOSE_TIMEOUT_MS 10000
 !define EXIT_WAIT_MS 10000
@@ -71,7 +80,7 @@ VIAddVersionKey FileVersion "${VERSION}"
 VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey LegalCopyright "${VENDOR}"
 
-Page directory
+Page directory "" "" CheckFolderOnLeave
 Page instfiles
 ; The uninstaller asks nothing: the user chose the removal on the wizard's
 ; first page. It shows its progress while the wizard's own window is hidden,
@@ -134,8 +143,40 @@ UninstPage instfiles
 ; ---------------------------------------------------------------------------
 ; Setup
 
+; Sets the error flag when the Uninstall command of $INSTDIR would not fit.
+Function CheckUninstallCommand
+  Push $0
+  StrCpy $0 '${UNINSTALL_COMMAND}'
+  ; Its bytes in the ANSI code page, as clearway reads it, with the NUL.
+  System::Call 'kernel32::WideCharToMultiByte(i 0, i 0, w r0, i -1, p 0, i 0, p 0, p 0) i .r0'
+  ClearErrors
+  ${If} $0 = 0
+  ${OrIf} $0 > ${UNINSTALL_COMMAND_SIZE}
+    SetErrors
+  ${EndIf}
+  Pop $0
+FunctionEnd
+
+; The directory page keeps the user until the folder fits.
+Function CheckFolderOnLeave
+  Call CheckUninstallCommand
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONEXCLAMATION "${FOLDER_TOO_LONG}"
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
   Call UseInstallLocations
+  ; A silent install shows no directory page: a folder given with /D is
+  ; checked here.
+  ${If} ${Silent}
+    Call CheckUninstallCommand
+    ${If} ${Errors}
+      SetErrorLevel ${EXIT_FOLDER_TOO_LONG}
+      Quit
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Section "Install"
@@ -168,7 +209,7 @@ Section "Install"
   ; for the whole removal: without it the uninstaller would copy itself to
   ; the temporary folder, start the copy and end at once.
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${DISPLAY_NAME}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" _?=$INSTDIR'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '${UNINSTALL_COMMAND}'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S _?=$INSTDIR'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tunerpad.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${VENDOR}"
@@ -177,8 +218,11 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
+  ; The agent runs as the logged-on user, not with the installer's elevation:
+  ; the shell starts it. An elevated agent could not be closed by the
+  ; WM_CLOSE of a program without elevation.
   SetOutPath "$INSTDIR"
-  Exec '"$INSTDIR\tunerpad.exe"'
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\tunerpad.exe"'
 SectionEnd
 
 ; ---------------------------------------------------------------------------

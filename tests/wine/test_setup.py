@@ -372,11 +372,33 @@ def silent_removal(t, before, agent=None):
     check_removed(t, before)
 
 
+# clearway reads the stored Uninstall command into 256 bytes.
+UNINSTALL_COMMAND_MAX = 255
+EXIT_FOLDER_TOO_LONG = 3
+
+
+def refuse_long_folder(t, before):
+    """A folder whose Uninstall command would be one byte too long for
+    clearway is refused before anything is installed."""
+    folder = 'C:\\' + 'L' * 115
+    command = '"%s\\uninstall.exe" _?=%s' % (folder, folder)
+    check(len(command) == UNINSTALL_COMMAND_MAX + 1, 'the folder makes a command of %d bytes' % len(command))
+    r = t.prefix.run(t.prefix.install(t.program('setup'), TOOLS_DIR), '/S', '/D=' + folder,
+                     timeout=t.seconds(120))
+    check(r.code == EXIT_FOLDER_TOO_LONG, 'setup.exe /S into a folder of %d characters gave exit %s, expected %d'
+          % (len(folder), r.code, EXIT_FOLDER_TOO_LONG))
+    t.prefix.stop()
+    check(lower_set(drive_paths(t)) == before and not utility_entries(t),
+          'the refused install left %s' % sorted(lower_set(drive_paths(t)) - before))
+
+
 @scenario
 def silent_uninstall(t):
     """The stored silent command alone, as an administrator's tools run it,
-    closes the running agent itself and removes everything."""
+    closes the running agent itself and removes everything. Before that, a
+    folder too long for the stored command is refused."""
     before = prepare(t)
+    refuse_long_folder(t, before)
     run_setup(t)
     silent_removal(t, before, agent=True)
 
