@@ -12,7 +12,7 @@
   (what the session's own processes and wineserver cost anyway);
 - size and imported DLLs of the shipped 32-bit programs.
 
-usage: bench.py --run-build DIR --build32 DIR --out DIR [--png PATH]
+usage: bench.py --run-build DIR --build32 DIR --idlepoll PATH --out DIR [--png PATH]
                 [--presses N] [--seconds S] [--seed N]
 
 Writes OUT/results.md (the tables for the README), OUT/latencies.csv and
@@ -77,6 +77,8 @@ HISTOGRAM_BIN_MS = 5
 IDLE_TIMER_CLASS = 'IdleTimer'
 WINESERVER_NAMES = ('wineserver', 'wineserver64')
 WAIT_WINDOW_MS = 30000
+# An idle poll: registers 8 and 9, the receiver, and the snapshot register.
+CALLS_PER_POLL = 6
 # Start-up work (the icon, the first enumeration) is over by then.
 SETTLE_SECONDS = 5.0
 
@@ -194,9 +196,12 @@ class Bench:
         over `seconds`, all four prefixes measured over the same window, and
         the agent's polls meanwhile."""
         polling = self.context('idle-tunerpad')
-        box, _ = setup(polling)
+        # The box logs no call: its log's file writes would run in the agent's
+        # process and count as the agent's cost.
+        box, _ = setup(polling, quiet=True)
         subjects = {'tunerpad': (polling, start_agent(polling), 'tunerpad.exe')}
-        box.wait_polling()
+        winelib.wait_until(lambda: box.call_count() >= 3 * CALLS_PER_POLL, WAIT_WINDOW_MS / 1000.0,
+                   'the agent polling the box')
         absent = self.context('idle-no-box')
         subjects['no-box'] = (absent, start_agent(absent), 'tunerpad.exe')
         timer = self.context('idle-timer')
@@ -205,12 +210,12 @@ class Bench:
         subjects['baseline'] = (waiting, self.start_timer(waiting, 0), 'idletimer.exe')
         time.sleep(SETTLE_SECONDS)
 
-        polls_before = len(box.polls())
+        calls_before = box.call_count()
         before = {name: self.sample(t) for name, (t, _, _) in subjects.items()}
         winelib.log('measuring %d s of idle' % seconds)
         time.sleep(seconds)
         after = {name: self.sample(t) for name, (t, _, _) in subjects.items()}
-        polls = len(box.polls()) - polls_before
+        polls = (box.call_count() - calls_before) // CALLS_PER_POLL
 
         results = {}
         for name, (t, program, exe) in subjects.items():
@@ -222,26 +227,32 @@ class Bench:
 
     @staticmethod
     def sample(t):
-        """{pid: (argv[0], CPU ticks, VmRSS kB)} of the prefix's processes."""
+        """{pid: (argv[0], CPU ms, VmRSS kB)} of the prefix's processes; the
+        CPU time of the threads alive now, in nanoseconds where the kernel
+        keeps scheduler statistics, else in clock ticks."""
         out = {}
         for pid in t.prefix.leftover_pids():
             try:
-                stat = read_text('/proc/%d/stat' % pid)
                 status = read_text('/proc/%d/status' % pid)
                 with open('/proc/%d/cmdline' % pid, 'rb') as f:
                     argv0 = f.read().split(b'\0')[0].decode(errors='replace')
+                try:
+                    tasks = os.listdir('/proc/%d/task' % pid)
+                    spent = sum(stats.schedstat_ms(read_text('/proc/%d/task/%s/schedstat' % (pid, tid)))
+                                for tid in tasks)
+                except OSError:
+                    spent = stats.stat_ticks(read_text('/proc/%d/stat' % pid)) * 1000.0 / os.sysconf('SC_CLK_TCK')
             except OSError:
                 continue  # ended meanwhile
-            out[pid] = (argv0, stats.stat_ticks(stat), stats.status_kb(status))
+            out[pid] = (argv0, spent, stats.status_kb(status))
         return out
 
     @staticmethod
     def cost(before, after, exe):
-        tick_ms = 1000.0 / os.sysconf('SC_CLK_TCK')
         program = server = total = 0.0
         rss, found_program, found_server = None, False, False
-        for pid, (argv0, ticks, kb) in after.items():
-            spent = (ticks - before[pid][1] if pid in before else ticks) * tick_ms
+        for pid, (argv0, ms, kb) in after.items():
+            spent = ms - before[pid][1] if pid in before else ms
             total += spent
             name = argv0.replace('\\', '/').rsplit('/', 1)[-1].lower()
             if name == exe:
@@ -272,6 +283,33 @@ class Bench:
         return rows
 
 
+# ----------------------------------------------------------------------
+# Instructions of one idle poll, in the host build
+
+IDLE_POLLS = 1000
+# The agent's own code; the rest of a poll is the simulated desktop's.
+PRODUCT_DIRS = ('agent', 'device', 'apps')
+
+
+def poll_instructions(idlepoll, out):
+    """(instructions per idle poll, of which in the agent's own code), as
+    callgrind counts them inside the key poll of the real agent on the
+    simulated desktop: repeatable for one binary, whatever the machine does."""
+    data = os.path.join(out, 'idlepoll.callgrind')
+    run = subprocess.run(['valgrind', '--tool=callgrind', '--callgrind-out-file=' + data,
+                          '--toggle-collect=pollRemoteKeys*', idlepoll, str(IDLE_POLLS)],
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=600)
+    if run.returncode != 0:
+        raise RuntimeError('idlepoll under callgrind gave exit %d: %s' % (run.returncode, run.stdout[-2000:]))
+    annotated = subprocess.run(['callgrind_annotate', '--inclusive=no', '--threshold=100', '--auto=no', data],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=True,
+                               timeout=120).stdout
+    # The listing names files by absolute path or relative to the sources.
+    prefixes = [os.path.join(TOP, d) + os.sep for d in PRODUCT_DIRS] + [d + os.sep for d in PRODUCT_DIRS]
+    total, own = stats.callgrind_costs(annotated, prefixes)
+    return total / IDLE_POLLS, own / IDLE_POLLS
+
+
 def machine():
     model = 'unknown CPU'
     for line in read_text('/proc/cpuinfo').splitlines():
@@ -288,7 +326,7 @@ def load_average():
     return read_text('/proc/loadavg').split()[0]
 
 
-def report(found, periods, idle, polls, seconds, executables, where, loads, arch):
+def report(found, periods, idle, polls, seconds, executables, where, loads, arch, instructions):
     """The markdown for the README's Performance section, and the details
     behind it."""
     latencies = [(l.delivered_us - l.due_us) / 1000.0 for l in found]
@@ -308,7 +346,7 @@ def report(found, periods, idle, polls, seconds, executables, where, loads, arch
 
     def row(label, name):
         program, server, total, rss = idle[name]
-        return [label, '%s (%d ms)' % (stats.percent(program, seconds), program),
+        return [label, '%s (%.1f ms)' % (stats.percent(program, seconds), program),
                 '%+d ms' % (server - base[1]), '%+d ms' % (total - base[2]), '%.1f MB' % (rss / 1024.0)]
     agent, timer = idle['tunerpad'], idle['timer']
     lines += [stats.table(['Idle, %d s' % seconds, 'CPU of the program', 'wineserver', 'whole prefix', 'VmRSS'], [
@@ -318,10 +356,15 @@ def report(found, periods, idle, polls, seconds, executables, where, loads, arch
                    stats.ratio(agent[1] - base[1], timer[1] - base[1]),
                    stats.ratio(agent[2] - base[2], timer[2] - base[2]), stats.ratio(agent[3], timer[3])],
                   row('tunerpad.exe without a box (retry every %d ms)' % RETRY_MS, 'no-box')]), '',
-              'CPU is utime + stime from `/proc/<pid>/stat` (%d ms ticks); each program runs in a'
-              % round(1000.0 / os.sysconf('SC_CLK_TCK')),
-              'prefix of its own, and its wineserver and whole prefix count as the excess over a',
-              'prefix whose program only waits for messages.', '']
+              'CPU is the time on the processor of every thread, in nanoseconds',
+              '(`/proc/<pid>/task/<tid>/schedstat`); each program runs in a prefix of its own, and its',
+              'wineserver and whole prefix count as the excess over a prefix whose program only waits',
+              'for messages. The simulated box logs no call meanwhile: its logging would run in the',
+              'agent\'s process.', '',
+              'One idle poll of the agent in the host build, counted by callgrind inside the key poll',
+              '(`tools/idlepoll`, %d polls): %s instructions, of which %s in the agent\'s own code'
+              % (IDLE_POLLS, '{:,.0f}'.format(instructions[0]), '{:,.0f}'.format(instructions[1])),
+              '(`agent/`, `device/`, `apps/`); the rest is the simulated desktop recording each call.', '']
     lines += [stats.table(['Shipped program (win32)', 'size', 'imports'],
                           [[name, '%d KiB' % round(size / 1024.0), ', '.join(stats.dll_names(dlls))]
                            for name, size, dlls in executables]), '',
@@ -341,6 +384,7 @@ def main():
     parser.add_argument('--build32', required=True, help='the win32 build tree (the shipped programs)')
     parser.add_argument('--out', required=True, help='folder for the prefixes, logs and results')
     parser.add_argument('--png', help='a second place for the histogram')
+    parser.add_argument('--idlepoll', required=True, help='tools/idlepoll of a host build with debug information')
     parser.add_argument('--presses', type=int, default=200)
     parser.add_argument('--seconds', type=int, default=60, help='the idle measurement\'s length')
     parser.add_argument('--seed', type=int, default=2800, help='the presses\' keys and phases')
@@ -349,6 +393,7 @@ def main():
         parser.error('--presses and --seconds must be at least 1')
     os.makedirs(args.out, exist_ok=True)
     loads = [load_average()]
+    instructions = poll_instructions(os.path.abspath(args.idlepoll), os.path.abspath(args.out))
     bench = Bench(args)
     try:
         found, periods = bench.latency(args.presses, random.Random(args.seed))
@@ -361,7 +406,7 @@ def main():
         raise SystemExit('no press reached the stand-in: nothing to report')
 
     text, details, latencies, got = report(found, periods, idle, polls, args.seconds, executables, machine(), loads,
-                                                    bench.arch)
+                                                    bench.arch, instructions)
     out = os.path.abspath(args.out)
     with open(os.path.join(out, 'results.md'), 'w') as f:
         f.write(text)

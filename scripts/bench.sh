@@ -33,7 +33,11 @@ else
   cmake --build "$build32" -j2 --target tunerpad clearway setup idletimer
   run=$build64
 fi
+# The instructions of one idle poll, in an optimised host build with line
+# information for callgrind.
+cmake --preset host -B "$top/build/host-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$top/build/host-bench" -j2 --target idlepoll
 mkdir -p docs
 export PYTHONDONTWRITEBYTECODE=1
 exec python3 scripts/bench.py --run-build "$run" --build32 "$build32" --out "$out" \
-  --png docs/latency.png "$@"
+  --png docs/latency.png --idlepoll "$top/build/host-bench/tools/idlepoll/idlepoll" "$@"

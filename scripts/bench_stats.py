@@ -103,6 +103,32 @@ def stat_ticks(text):
     return int(fields[11]) + int(fields[12])
 
 
+def schedstat_ms(text):
+    """Time on the CPU (ms) from a task's /proc/<pid>/task/<tid>/schedstat,
+    whose first field counts nanoseconds: fine enough that a minute of a
+    process that runs a few hundred microseconds a second is not decided by
+    the 10 ms ticks of /proc/<pid>/stat."""
+    return int(text.split()[0]) / 1e6
+
+
+def callgrind_costs(annotated, own_prefixes):
+    """(all instructions, those of functions in files under one of
+    `own_prefixes`) from callgrind_annotate's self-cost listing."""
+    total, own = None, 0
+    for line in annotated.splitlines():
+        m = re.match(r'^\s*([\d,]+) +(?:\([\d. ]+%\) +)?(\S.*)$', line)
+        if not m:
+            continue
+        count, where = int(m.group(1).replace(',', '')), m.group(2)
+        if where.startswith('PROGRAM TOTALS'):
+            total = count
+        elif where.startswith(tuple(own_prefixes)):
+            own += count
+    if total is None:
+        raise ValueError('no PROGRAM TOTALS in the callgrind listing')
+    return total, own
+
+
 def status_kb(text, name='VmRSS'):
     """A 'kB' value of /proc/<pid>/status, or None when absent (a process
     that is ending has no memory figures)."""

@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool imagemagick
   qemu-user-static
   python3
+  valgrind
 )
 
 if [ "$(id -u)" -ne 0 ]; then

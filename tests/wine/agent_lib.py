@@ -120,7 +120,7 @@ class Box:
     REG_SELECT, REG_DATA, I2C_SELECT, I2C_DATA = 0x1005, 0x1006, 0x1007, 0x1008
     SNAPSHOT_SELECT = 0x0C01  # register 12, read once at the end of every poll
 
-    def __init__(self, t, name=MODEL):
+    def __init__(self, t, name=MODEL, quiet=False):
         self.t = t
         self.name = name
         stem = t.path('box')
@@ -129,7 +129,7 @@ class Box:
         open(self.commands, 'w').close()
         dll = t.prefix.install(t.program('boxsim'), TOOLS_DIR)
         # What registers it, for setup() to write.
-        self.registry = register.registry_entries(dll, name, commands=self.commands, log=self.log)
+        self.registry = register.registry_entries(dll, name, commands=self.commands, log=self.log, quiet=quiet)
 
     def lines(self):
         try:
@@ -177,6 +177,15 @@ class Box:
             if len(codes) == 1 and codes[0][3] & 0xFF != NO_CODE:
                 keys.append((codes[0][0], codes[0][3] & 0x1F))
         return keys
+
+    def call_count(self):
+        """The number of property calls so far, as a quiet box notes it when
+        asked (its log has no line per call)."""
+        asked = len([n for n in self.notes() if n[1].startswith('calls ')])
+        self.remote('calls')
+        counts = wait_until(lambda: [n for n in self.notes() if n[1].startswith('calls ')][asked:],
+                            self.t.seconds(20), 'the box noting its call count')
+        return int(counts[0][1].split()[1])
 
     def wait_polling(self, ticks=3):
         """Until the agent has polled the box `ticks` times."""
@@ -300,12 +309,13 @@ def save_registry(t, values):
         reg.save()
 
 
-def setup(t, roles=(), unregistered=(), settings=None, user_values=(), model=MODEL):
-    """The box registered under the friendly name `model`, the stand-ins of
+def setup(t, roles=(), unregistered=(), settings=None, user_values=(), model=MODEL, quiet=False):
+    """The box registered under the friendly name `model` (`quiet`: logging
+    no call, see Box.call_count), the stand-ins of
     `roles` installed (and those of `unregistered` only copied), the agent's
     `settings` ({name: value}) and further values [(key, name, value)]
     written, before any Wine process starts. Returns (box, {role: Stub})."""
-    box = Box(t, model)
+    box = Box(t, model, quiet)
     stubs = {role: Stub(t, role) for role in roles}
     stubs.update({role: Stub(t, role, registered=False) for role in unregistered})
     values = list(box.registry)

@@ -18,6 +18,8 @@ constexpr DWORD kMaxScriptBytes = 1u << 20;       // a script file is read up to
 constexpr DWORD kCommandsChunk = 4096;            // bytes read from the commands file at a time
 constexpr DWORD kCommandsPerPoll = 16 * kCommandsChunk;  // catch-up bound for one call
 constexpr uint32_t kCommandsRetryMs = 50;         // between attempts to open a missing commands file
+constexpr uint32_t kQuietCommandsMs = 500;        // between looks at the commands file when quiet
+constexpr char kCallsCommand[] = "calls";         // notes the number of property calls
 constexpr int kLogLineMax = 512;
 constexpr int kGuidText = 39;                     // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" and NUL
 constexpr size_t kMaxDelayed = 64;                // "after" commands waiting at once
@@ -143,11 +145,15 @@ uint32_t Device::elapsed() const {
 void Device::configure() {
     char classText[kGuidText];
     guidText(clsid_, classText);
+    constexpr DWORD kFlagBytes = 8;  // room for a yes/no setting's text
+    char flag[kFlagBytes];
+    quiet_ = classSetting(classText, "Quiet", flag, sizeof flag) && std::strcmp(flag, "1") == 0;
     char path[MAX_PATH];
     if (classSetting(classText, "Log", path, sizeof path)) {
         log_ = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         box_.setCallObserver([this](const bridge::PropertyCall& c) {
+            if (quiet_) return;
             char line[kLogLineMax];
             int n = std::snprintf(line, sizeof line, "%u %s %04X %08X %08X\n", c.time, c.set ? "Set" : "Get",
                                   c.id, c.value, static_cast<uint32_t>(c.result));
@@ -157,10 +163,7 @@ void Device::configure() {
     note("device %s", classText);
     note("clock %llu", static_cast<unsigned long long>(microseconds(start_, frequency_)));
     if (classSetting(classText, "Commands", commandsPath_, sizeof commandsPath_)) note("commands %s", commandsPath_);
-    constexpr DWORD kFlagBytes = 8;  // room for a yes/no setting's text
-    char filterNotes[kFlagBytes];
-    filterNotes_ = classSetting(classText, "FilterNotes", filterNotes, sizeof filterNotes) &&
-                   std::strcmp(filterNotes, "1") == 0;
+    filterNotes_ = classSetting(classText, "FilterNotes", flag, sizeof flag) && std::strcmp(flag, "1") == 0;
     if (classSetting(classText, "Script", path, sizeof path)) {
         loadScript(path);
     } else {
@@ -214,8 +217,16 @@ void Device::poll() {
             note("script %u: %s (applied at %u)", line.at, line.text.c_str(), tick);
         });
     }
-    if (commandsPath_[0]) readCommands();
+    if (commandsPath_[0] && quietLookDue()) readCommands();
     runDelayed();
+}
+
+bool Device::quietLookDue() {
+    if (!quiet_) return true;
+    uint32_t tick = elapsed();
+    if (static_cast<int32_t>(tick - commandsDueAt_) < 0) return false;
+    commandsDueAt_ = tick + kQuietCommandsMs;
+    return true;
 }
 
 bool Device::delay(const std::string& text) {
@@ -301,6 +312,8 @@ void Device::readCommands() {
             std::string error;
             if (line.tooLong) {
                 note("command refused: longer than %u characters", static_cast<unsigned>(bridge::MAX_SCRIPT_LINE));
+            } else if (line.text == kCallsCommand) {
+                note("calls %lu", calls_);
             } else if (delay(line.text)) {
                 // queued, or refused with its reason in the log
             } else if (!box_.command(line.text, &error)) {
@@ -335,6 +348,7 @@ void Device::writeLog(const char* text, int length) {
 
 HRESULT Device::setValue(ULONG id, ULONG* word, uint32_t connection) {
     Lock lock;
+    ++calls_;
     poll();
     uint32_t value = word ? static_cast<uint32_t>(*word) : 0;
     return box_.setValue(id, word ? &value : nullptr, connection);
@@ -342,6 +356,7 @@ HRESULT Device::setValue(ULONG id, ULONG* word, uint32_t connection) {
 
 HRESULT Device::getValue(ULONG id, ULONG* word, uint32_t connection) {
     Lock lock;
+    ++calls_;
     poll();
     uint32_t value = word ? static_cast<uint32_t>(*word) : 0;
     HRESULT result = box_.getValue(id, word ? &value : nullptr, connection);

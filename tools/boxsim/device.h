@@ -17,6 +17,10 @@
 //             microseconds, so other logs of the machine can be lined up
 //   FilterNotes  "1": the log also notes each filter object's making and
 //             end with the number still alive, so a closed channel shows
+//   Quiet     "1": no line per property call, and the commands file looked
+//             at no more than every half second, so that measuring the
+//             agent's own cost does not measure the simulator's logging;
+//             the command "calls" then notes how many calls there were
 // The state lives until the process ends; each process has its own.
 #pragma once
 
@@ -63,6 +67,7 @@ private:
     void loadScript(const char* path);
     void poll();
     void readCommands();
+    bool quietLookDue();
     bool delay(const std::string& text);
     void runDelayed();
     void note(const char* format, ...);
@@ -88,6 +93,9 @@ private:
     HANDLE log_ = INVALID_HANDLE_VALUE;
     bool filterNotes_ = false;
     long liveFilters_ = 0;
+    bool quiet_ = false;
+    uint32_t commandsDueAt_ = 0;  // quiet: the next look at the commands file
+    unsigned long calls_ = 0;     // property calls so far
 };
 
 }  // namespace boxsim

@@ -52,9 +52,10 @@ def classes_root(view32=False):
     return r'HKLM\Software\Classes' + (r'\Wow6432Node' if view32 else '')
 
 
-def registry_entries(dll, name, clsid=None, script=None, commands=None, log=None, view32=False):
+def registry_entries(dll, name, clsid=None, script=None, commands=None, log=None, view32=False, quiet=False):
     """[(key, value name, string value)] that register one device; '@' names
-    a key's default value. Keys start with HKLM."""
+    a key's default value. Keys start with HKLM. `quiet`: no log line per
+    property call (see device.h)."""
     clsid = normal_clsid(clsid) if clsid else clsid_for(name)
     root = classes_root(view32)
     server = r'%s\CLSID\%s' % (root, clsid)
@@ -63,6 +64,8 @@ def registry_entries(dll, name, clsid=None, script=None, commands=None, log=None
     for setting, path in (('Script', script), ('Commands', commands), ('Log', log)):
         if path:
             entries.append((server, setting, windows_path(path)))
+    if quiet:
+        entries.append((server, 'Quiet', '1'))
     return entries + [
         (server + r'\InprocServer32', '@', windows_path(dll)),
         (server + r'\InprocServer32', 'ThreadingModel', 'Both'),
