@@ -42,6 +42,7 @@ PROGRAMS = {
     'uninstaller': 'tests/wine/uninstaller_stub.exe',
 }
 STUB_NAMES = {'roviver': 'RoviverUVA', 'powervcr': 'PowerVCR II', 'windvr': 'WinDVR'}
+DESKTOP_KEY = r'HKCU\Control Panel\Desktop'
 # How long a key may take to show its effect before the timeline says "nothing".
 EFFECT_SECONDS = 3.0
 
@@ -77,8 +78,9 @@ def message_text(m):
 
 
 class Demo:
-    def __init__(self, build, out):
+    def __init__(self, build, out, dpi=None):
         self.build = build
+        self.dpi = dpi
         self.out = out
         self.timeline = Timeline()
         self.say = self.timeline.say
@@ -114,7 +116,12 @@ class Demo:
         # The wizard's texts, country 1 and the two Uninstall entries first:
         # setup() below writes the registry files once more, still offline.
         wizard_lib.prepare(self.t, uninstallers=True)
-        self.box, self.stubs = setup(self.t, ['roviver', 'powervcr', 'windvr'])
+        # The screen's logical resolution, as a user sets it in the display
+        # settings: 96 is 100 %, 144 is 150 %.
+        screen = [(DESKTOP_KEY, 'LogPixels', self.dpi)] if self.dpi else []
+        self.box, self.stubs = setup(self.t, ['roviver', 'powervcr', 'windvr'], user_values=screen)
+        if self.dpi:
+            self.say('the screen at %d dpi' % self.dpi)
         self.say('capture box registered as "%s"; stand-ins of %s installed'
                  % (self.box.name, ', '.join(STUB_NAMES[r] for r in self.stubs)))
 
@@ -367,10 +374,11 @@ def main():
     parser.add_argument('--build', required=True, help='the build tree (win32, or win64 where 32-bit Wine is emulated)')
     parser.add_argument('--out', default=None, help='folder for the screenshots and logs')
     parser.add_argument('--interactive', action='store_true', help='press the remote keys yourself')
+    parser.add_argument('--dpi', type=int, choices=(96, 120, 144, 192), help='the screen\'s logical resolution')
     args = parser.parse_args()
     out = os.path.abspath(args.out or os.path.join(args.build, 'demo'))
     os.makedirs(out, exist_ok=True)
-    demo = Demo(os.path.abspath(args.build), out)
+    demo = Demo(os.path.abspath(args.build), out, args.dpi)
     try:
         demo.setup()
         demo.start_agent()
