@@ -5,46 +5,24 @@
 
 #include "agent/settings.h"
 #include "apps/input.h"
+#include "apps/keymap_tables.h"
 
 namespace {
 
-enum class Kind : BYTE {
-    Nothing,
-    PostKey,          // WM_KEYDOWN, no key-up
-    PostChar,         // WM_CHAR
-    Number,           // the digit's virtual key with its scan code
-    Chord,            // foreground, then keybd_event
-    Message,          // an application-defined message with a command number
-    ShiftThenKey,     // WM_KEYDOWN Shift, then WM_KEYDOWN of the key
-    CaptureThenKey,   // PowerVCR II's capture-dialog switch, then a posted key
-};
-
-struct KeyAction {
-    Kind kind;
-    UINT value;       // virtual key, character, digit, or message number
-    LONG_PTR param;   // lParam of a posted key or character, wParam of a message
-    BYTE modifiers[2];
-    BYTE modifierCount;
-};
-
-constexpr KeyAction nothing() { return {Kind::Nothing, 0, 0, {0, 0}, 0}; }
-constexpr KeyAction key(UINT vk, LONG_PTR lParam = 0) { return {Kind::PostKey, vk, lParam, {0, 0}, 0}; }
-constexpr KeyAction character(UINT ch, LONG_PTR lParam) { return {Kind::PostChar, ch, lParam, {0, 0}, 0}; }
-constexpr KeyAction number(UINT digit) { return {Kind::Number, digit, 0, {0, 0}, 0}; }
-constexpr KeyAction ctrl(BYTE vk) { return {Kind::Chord, vk, 0, {VK_CONTROL, 0}, 1}; }
-constexpr KeyAction altCtrl(BYTE vk) { return {Kind::Chord, vk, 0, {VK_MENU, VK_CONTROL}, 2}; }
+constexpr KeyAction nothing() { return {KeyKind::Nothing, 0, 0, {0, 0}, 0}; }
+constexpr KeyAction key(UINT vk, LONG_PTR lParam = 0) { return {KeyKind::PostKey, vk, lParam, {0, 0}, 0}; }
+constexpr KeyAction character(UINT ch, LONG_PTR lParam) { return {KeyKind::PostChar, ch, lParam, {0, 0}, 0}; }
+constexpr KeyAction number(UINT digit) { return {KeyKind::Number, digit, 0, {0, 0}, 0}; }
+constexpr KeyAction ctrl(BYTE vk) { return {KeyKind::Chord, vk, 0, {VK_CONTROL, 0}, 1}; }
+constexpr KeyAction altCtrl(BYTE vk) { return {KeyKind::Chord, vk, 0, {VK_MENU, VK_CONTROL}, 2}; }
 constexpr KeyAction message(UINT msg, WPARAM command) {
-    return {Kind::Message, msg, static_cast<LONG_PTR>(command), {0, 0}, 0};
+    return {KeyKind::Message, msg, static_cast<LONG_PTR>(command), {0, 0}, 0};
 }
-constexpr KeyAction shiftThen(UINT vk, LONG_PTR lParam) { return {Kind::ShiftThenKey, vk, lParam, {0, 0}, 0}; }
-constexpr KeyAction captureThen(UINT vk) { return {Kind::CaptureThenKey, vk, 0, {0, 0}, 0}; }
+constexpr KeyAction shiftThen(UINT vk, LONG_PTR lParam) { return {KeyKind::ShiftThenKey, vk, lParam, {0, 0}, 0}; }
+constexpr KeyAction captureThen(UINT vk) { return {KeyKind::CaptureThenKey, vk, 0, {0, 0}, 0}; }
 constexpr KeyAction roviver(WPARAM command) { return message(ROVIVER_COMMAND_MESSAGE, command); }
 constexpr KeyAction windvr(WPARAM command) { return message(WINDVR_COMMAND_MESSAGE, command); }
 
-struct KeyRow {
-    KeyAction normal;
-    KeyAction country81;
-};
 constexpr KeyRow same(KeyAction a) { return {a, a}; }
 constexpr KeyRow none() { return same(nothing()); }
 
@@ -55,12 +33,11 @@ constexpr UINT VK_MULTIPLY_KEY = 0x6A;
 constexpr UINT VK_ADD_KEY = 0x6B;
 constexpr UINT VK_SUBTRACT_KEY = 0x6D;
 constexpr LPARAM SHIFT_LPARAM = 0x002A0001;
-constexpr int KEY_COUNT = 32;
 
 #define DIGITS(make) same(make(1)), same(make(2)), same(make(3)), same(make(4)), same(make(5)), \
                      same(make(6)), same(make(7)), same(make(8)), same(make(9))
 
-const KeyRow POWERVCR_KEYS[KEY_COUNT] = {
+const KeyRow POWERVCR_KEYS[REMOTE_KEY_COUNT] = {
     /* 0 */ {ctrl('R'), altCtrl(VK_F12_KEY)},
     /* 1..9 */ DIGITS(number),
     /* 10 */ {number(0), altCtrl(VK_F10_KEY)},
@@ -87,7 +64,7 @@ const KeyRow POWERVCR_KEYS[KEY_COUNT] = {
     /* 31 */ same(key(VK_SUBTRACT_KEY)),
 };
 
-const KeyRow HONESTECH_KEYS[KEY_COUNT] = {
+const KeyRow HONESTECH_KEYS[REMOTE_KEY_COUNT] = {
     /* 0 */ same(key('L')),
     /* 1..9 */ DIGITS(number),
     /* 10 */ same(number(0)),
@@ -114,7 +91,7 @@ const KeyRow HONESTECH_KEYS[KEY_COUNT] = {
     /* 31 */ same(key(VK_LEFT)),
 };
 
-const KeyRow WINDVR_KEYS[KEY_COUNT] = {
+const KeyRow WINDVR_KEYS[REMOTE_KEY_COUNT] = {
     /* 0 */ same(key('L', 0x00260001)),
     /* 1..9 */ DIGITS(number),
     /* 10 */ same(number(0)),
@@ -143,7 +120,7 @@ const KeyRow WINDVR_KEYS[KEY_COUNT] = {
 
 #define ROVIVER_DIGIT(n) roviver(10000 + (n))
 
-const KeyRow ROVIVER_KEYS[KEY_COUNT] = {
+const KeyRow ROVIVER_KEYS[REMOTE_KEY_COUNT] = {
     /* 0 */ {roviver(4003), roviver(10012)},
     /* 1..9 */ DIGITS(ROVIVER_DIGIT),
     /* 10 */ {roviver(10000), roviver(10010)},
@@ -180,28 +157,28 @@ LPARAM digitLParam(UINT digit) {
 
 void perform(HWND target, const KeyAction& a) {
     switch (a.kind) {
-    case Kind::Nothing:
+    case KeyKind::Nothing:
         break;
-    case Kind::PostKey:
+    case KeyKind::PostKey:
         PostMessageA(target, WM_KEYDOWN, a.value, a.param);
         break;
-    case Kind::PostChar:
+    case KeyKind::PostChar:
         PostMessageA(target, WM_CHAR, a.value, a.param);
         break;
-    case Kind::Number:
+    case KeyKind::Number:
         PostMessageA(target, WM_KEYDOWN, '0' + a.value, digitLParam(a.value));
         break;
-    case Kind::Chord:
+    case KeyKind::Chord:
         sendChord(target, a.modifiers, a.modifierCount, static_cast<BYTE>(a.value));
         break;
-    case Kind::Message:
+    case KeyKind::Message:
         PostMessageA(target, a.value, static_cast<WPARAM>(a.param), 0);
         break;
-    case Kind::ShiftThenKey:
+    case KeyKind::ShiftThenKey:
         PostMessageA(target, WM_KEYDOWN, VK_SHIFT, SHIFT_LPARAM);
         PostMessageA(target, WM_KEYDOWN, a.value, a.param);
         break;
-    case Kind::CaptureThenKey:
+    case KeyKind::CaptureThenKey:
         disableCaptureDialog();
         PostMessageA(target, WM_KEYDOWN, a.value, a.param);
         break;
@@ -218,12 +195,14 @@ void disableCaptureDialog() {
     RegCloseKey(key);
 }
 
+const KeyRow& keyRow(TvApp tv, int code) { return KEY_MAPS[tv][code]; }
+
 void handleKey(TvApp tv, int code) {
-    if (code < 0 || code >= KEY_COUNT) return;
+    if (code < 0 || code >= REMOTE_KEY_COUNT) return;
     AppAdapter& adapter = adapterOf(appOf(tv));
     adapter.targetWindow = findMainWindow(appOf(tv));
     if (!adapter.targetWindow) return;
-    const KeyRow& row = KEY_MAPS[tv][code];
+    const KeyRow& row = keyRow(tv, code);
     perform(adapter.targetWindow, country81Mode ? row.country81 : row.normal);
 }
 

@@ -8,6 +8,10 @@ LONG pointerStepFast;
 LONG pointerRepeatCount;
 LONG dragHeld;
 
+const PointerDirection POINTER_DIRECTIONS[POINTER_DIRECTION_COUNT] = {
+    {1, -1, -1}, {2, 0, -1}, {3, 1, -1}, {4, -1, 0}, {6, 1, 0}, {7, -1, 1}, {8, 0, 1}, {9, 1, 1},
+};
+
 namespace {
 
 constexpr LONG MEDIUM_STEP_DIVISOR = 160;
@@ -15,19 +19,6 @@ constexpr LONG FAST_STEP_DIVISOR = 80;
 constexpr LONG FIRST_MEDIUM_MOVE = 5;
 constexpr LONG FIRST_FAST_MOVE = 10;
 constexpr int ODD_HEIGHT_CORRECTION = 19;
-
-// Direction of each movement key: dx, dy in units of one step.
-struct Direction {
-    int code;
-    int dx, dy;
-};
-const Direction DIRECTIONS[] = {
-    {1, -1, -1}, {2, 0, -1}, {3, 1, -1}, {4, -1, 0}, {6, 1, 0}, {7, -1, 1}, {8, 0, 1}, {9, 1, 1},
-};
-
-constexpr int KEY_LEFT_CLICK = 0;
-constexpr int KEY_DRAG = 5;
-constexpr int KEY_RIGHT_CLICK = 10;
 
 void setMetrics(LONG width, LONG height) {
     pointerBounds = {0, 0, width - 1, height - 1};
@@ -88,7 +79,7 @@ void setScreenMetricsAtStart() {
 void setScreenMetricsOnDisplayChange(LPARAM lParam) { setMetrics(LOWORD(lParam), HIWORD(lParam)); }
 
 void handleDesktopKey(int code) {
-    for (const Direction& d : DIRECTIONS) {
+    for (const PointerDirection& d : POINTER_DIRECTIONS) {
         if (d.code == code) {
             move(d.dx, d.dy);
             return;
