@@ -361,9 +361,9 @@ class Demo:
         self.uninstall_wizard()
 
     def interactive(self):
-        print('\nThe agent runs. Press the remote\'s keys with:\n  %s --commands %s press CODE\n'
-              '  (Power is 18, digits 1..9, 21 opens the Shut Down prompt; also: hold CODE MS, snapshot,\n'
-              '   unplug, plug). Ctrl+C ends the demo.' % (REMOTE, self.box.commands))
+        print('\nThe agent runs. Press the remote\'s keys with:\n  %s --commands %s press KEY\n'
+              '  (KEY is a code or a name of docs/keys.md: power, 1..9, shutdown ...; also: hold KEY MS,\n'
+              '   snapshot, unplug, plug). Ctrl+C ends the demo.' % (REMOTE, self.box.commands))
         try:
             while self.agent.running:
                 time.sleep(0.5)
