@@ -4,30 +4,39 @@ capture box with stand-ins of the TV applications installed, a remote-control
 session visits what the agent does, and a timeline shows each remote key,
 what the agent did with it and which window received what. Screenshots of
 the tray menu, the dialogs and the uninstall wizard's pages go to the output
-folder.
+folder. The terminal shows the story alone and a closing verdict that counts
+the effects seen against those expected (exit 1 when one was missed); what
+the programs and the test library say goes to demo.log in the output folder
+(--verbose shows it too).
 
-usage: demo.py --build DIR [--out DIR] [--interactive]
+usage: demo.py --build DIR [--out DIR] [--interactive] [--verbose] [--docs] [--dpi N]
 
 With --interactive the agent runs until Ctrl+C and you press the remote's
-keys yourself with tools/boxsim/remote (the command is printed).
+keys yourself with tools/boxsim/remote (the command is printed). With --docs
+the pictures the README shows are cropped into docs/.
 """
 import argparse
 import os
 import shutil
+import subprocess
 import sys
+import threading
 import time
+import traceback
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(TOP, 'tests', 'wine'))
 
 import winelib  # noqa: E402
+from winelib import DESKTOP_SIZE  # noqa: E402
 from agent_lib import (  # noqa: E402
     ABOUT_TITLE, CMD_ABOUT, CMD_SETTING, DEVICE_GONE, IDOK, KEY_POWER, KEY_SHUTDOWN, MENU_CLASS, POWERVCR_CLASS, REMOTE,
     RETRY_MS, ROVIVER_CLASS, SETTING_COMBO, SETTING_TITLE, SHUTDOWN_TITLE, VK_DOWN, WINDVR_TITLE, VK_RETURN, command, run_tool,
-    set_pointer,
-    setup, start_agent, tray_click, wait_gone, wait_window, x_pointer)
+    REPEAT_WINDOW_MS, post_to_agent, remote_command, set_pointer, setup, start_agent, tray_click, wait_gone, wait_window, x_pointer)
 from test_agent import below_right, screenshot, wait_tray_icon  # noqa: E402
 import test_clearway as wizard_lib  # noqa: E402
+import agent_image  # noqa: E402
+from tvlog import WM_CLOSE  # noqa: E402
 
 # The programs of the build tree that the demo runs (the shipped win32 one
 # wherever the kernel runs 32-bit code, else win64), by the names the test
@@ -44,18 +53,25 @@ PROGRAMS = {
 }
 STUB_NAMES = {'roviver': 'RoviverUVA', 'powervcr': 'PowerVCR II', 'windvr': 'WinDVR'}
 DESKTOP_KEY = r'HKCU\Control Panel\Desktop'
+# A tooltip closes this long after the pointer left its icon (Wine: at once).
+TOOLTIP_GONE_SECONDS = 0.5
 # How long a key may take to show its effect before the timeline says "nothing".
 EFFECT_SECONDS = 3.0
 
 
 class Timeline:
-    def __init__(self):
+    """The story: to the terminal, and to the log among the rest."""
+
+    def __init__(self, terminal):
         self.started = time.monotonic()
         self.lines = []
+        self.terminal = terminal
 
     def say(self, what):
         line = '%7.2f s  %s' % (time.monotonic() - self.started, what)
-        print(line, flush=True)
+        print(line, file=self.terminal, flush=True)
+        if sys.stdout is not self.terminal:
+            print(line, flush=True)
         self.lines.append(line)
 
     def save(self, path):
@@ -78,14 +94,88 @@ def message_text(m):
     return '%s(0x%x) wParam %d lParam 0x%x%s' % (m.name, m.msg, m.wparam, m.lparam, ' with ' + mods if mods else '')
 
 
+def around(rect, margin=6):
+    """A window's rectangle with a little of the desktop around it."""
+    left, top, right, bottom = rect
+    return (max(0, left - margin), max(0, top - margin), right + margin, bottom + margin)
+
+
+class PointerTrail:
+    """The pointer's places, sampled from the X server while a key is held,
+    and a picture of them: a dot per place the pointer stopped at."""
+
+    SAMPLE_SECONDS = 0.01
+
+    def __init__(self, t):
+        self.t = t
+        self.points = [x_pointer(t)]
+        self.running = True
+        self.thread = threading.Thread(target=self.sample, daemon=True)
+        self.thread.start()
+
+    def sample(self):
+        while self.running:
+            point = x_pointer(self.t)
+            if point != self.points[-1]:
+                self.points.append(point)
+            time.sleep(self.SAMPLE_SECONDS)
+
+    def stop(self):
+        self.running = False
+        self.thread.join()
+        return self.points
+
+    def box(self, margin):
+        xs, ys = [p[0] for p in self.points], [p[1] for p in self.points]
+        return (max(0, min(xs) - margin), max(0, min(ys) - margin), max(xs) + margin, max(ys) + margin)
+
+    def draw(self, screenshot_path, target):
+        marks = ['-fill', '#ffd000', '-stroke', '#202020']
+        for x, y in self.points:
+            marks += ['-draw', 'circle %d,%d %d,%d' % (x, y, x + 3, y)]
+        subprocess.run([agent_image.convert_program(), screenshot_path] + marks + [target], check=True, timeout=60)
+
+
 class Demo:
-    def __init__(self, build, out, dpi=None):
+    def __init__(self, build, out, terminal, dpi=None, docs=None):
         self.build = build
-        self.dpi = dpi
         self.out = out
-        self.timeline = Timeline()
+        self.dpi = dpi
+        self.docs = docs
+        self.timeline = Timeline(terminal)
         self.say = self.timeline.say
         self.shots = []
+        self.expected = 0
+        self.missed = []
+
+    def expect(self, what, seen):
+        """Counts one effect the session expects; a missed one is said."""
+        self.expected += 1
+        if not seen:
+            self.missed.append(what)
+            self.say('    !! expected %s: not seen' % what)
+        return seen
+
+    def verdict(self, stopped=None):
+        seen = self.expected - len(self.missed)
+        line = '%d of %d expected effects seen' % (seen, self.expected)
+        if stopped:
+            line += '; the session stopped early: %s' % stopped
+        elif self.missed:
+            line += '; missed: %s' % '; '.join(self.missed)
+        return line, not stopped and not self.missed and self.expected > 0
+
+    def doc_picture(self, name, source, crop):
+        """Crops a screenshot into the docs folder as NAME.png, with no
+        metadata that would change the file from run to run."""
+        if not self.docs:
+            return
+        left, top, right, bottom = crop
+        target = os.path.join(self.docs, name + '.png')
+        subprocess.run([agent_image.convert_program(), source, '-crop',
+                        '%dx%d+%d+%d' % (right - left, bottom - top, left, top), '+repage', '-strip',
+                        '-define', 'png:exclude-chunks=date,time', target], check=True, timeout=60)
+        self.say('  picture %s' % os.path.relpath(target, TOP))
 
     def program(self, name):
         path = os.path.join(self.build, PROGRAMS[name])
@@ -147,6 +237,11 @@ class Demo:
     def marks(self):
         return {role: [len(r.messages) for r in stub.runs()] for role, stub in self.stubs.items()}
 
+    def lives(self):
+        """{application: (runs started, runs ended)} of the stand-ins."""
+        return {STUB_NAMES[role]: (len(stub.runs()), sum(1 for r in stub.runs() if r.exited))
+                for role, stub in self.stubs.items()}
+
     def received_since(self, marks):
         """[(application, message)] the stand-ins logged since `marks`."""
         out = []
@@ -164,22 +259,28 @@ class Demo:
         before = x_pointer(self.t)
         self.say('remote key %-2d (%s)' % (code, what))
         self.box.press(code)
+        waited = True
         if wait_for:
-            winelib.wait_until(wait_for, self.t.seconds(30), what)
+            try:
+                winelib.wait_until(wait_for, self.t.seconds(30), what)
+            except winelib.Timeout:
+                waited = False
         else:
             deadline = time.monotonic() + EFFECT_SECONDS
             while (time.monotonic() < deadline and not self.received_since(marks)
                    and x_pointer(self.t) == before):
                 time.sleep(0.1)
             time.sleep(0.3)  # the rest of a chord
-        for app, m in self.received_since(marks):
-            if sent_by_agent(m):
-                self.say('    -> %s window received %s' % (app, message_text(m)))
+        sent = [(app, m) for app, m in self.received_since(marks) if sent_by_agent(m)]
+        for app, m in sent:
+            self.say('    -> %s window received %s' % (app, message_text(m)))
         after = x_pointer(self.t)
         if after != before:
             self.say('    -> pointer moved %r -> %r' % (before, after))
-        if effect:
+        if effect and waited:
             self.say('    -> %s' % effect())
+        self.expect('an effect of remote key %d (%s)' % (code, what),
+                    waited if wait_for else bool(sent) or after != before)
         self.box.wait_quiet()
 
     def window_count(self, cls):
@@ -207,22 +308,34 @@ class Demo:
         (x, y), _ = wait_tray_icon(self.t, '01-tray-icon', present=True)
         self.shots.append('01-tray-icon-crop.png')
         self.say('the icon shows in the notification area at (%d, %d)' % (x, y))
+        # The menu covers the icon at the screen's edge: a picture of each.
+        self.doc_picture('tray-icon', self.t.path('01-tray-icon.png'),
+                         (x - 64, y - 8, DESKTOP_SIZE[0], DESKTOP_SIZE[1]))
         set_pointer(self.t, x + 8, y + 8)
         tray_click(self.t)
         menu = wait_window(self.t, cls=MENU_CLASS)
         self.say('right button on the icon: the menu opens (RoviverUVA, About, Exit)')
+        self.expect('the menu on a right click', True)
+        # Off the icon, whose tooltip would cover the menu's last item, and
+        # off the menu, whose items would light up.
+        set_pointer(self.t, menu.rect[0] - 80, menu.rect[1])
+        time.sleep(TOOLTIP_GONE_SECONDS)
         self.shot('02-tray-menu', crop=below_right(menu.rect))
+        self.doc_picture('tray-menu', self.t.path('02-tray-menu.png'), below_right(menu.rect, margin=12))
         # RoviverUVA is the first item when it is installed, About the next.
         run_tool(self.t, 'agent_ui', 'type', VK_DOWN, VK_DOWN, VK_RETURN)
         wait_window(self.t, title=ABOUT_TITLE)
         self.say('About chosen from the menu')
+        self.expect('the About dialog from the menu', True)
         self.shot('03-about')
 
     def setting(self):
         self.say('the Setting command (the agent\'s accelerator Alt+?): the Setting dialog')
         run_tool(self.t, 'tvpost', 'post', 'Ruvuzovi Razuzu Davidod', 0x0111, CMD_SETTING, 0)
-        wait_window(self.t, title=SETTING_TITLE)
+        setting = wait_window(self.t, title=SETTING_TITLE)
+        self.expect('the Setting dialog', True)
         self.shot('04-setting')
+        self.doc_picture('setting', self.t.path('04-setting.png'), around(setting.rect))
         out = run_tool(self.t, 'agent_ui', 'combo', SETTING_TITLE, SETTING_COMBO).output
         self.say('  it lists: %s' % ', '.join(line.split('"')[1] for line in out.splitlines()
                                               if line.startswith('item ')))
@@ -230,6 +343,7 @@ class Demo:
         wait_gone(self.t, SETTING_TITLE)
         got = self.t.prefix.reg_query(r'HKLM\SOFTWARE\Vuzided Ivavevariv\Velotune Utilities', 'DefaultTVAPP')
         self.say('  OK: DefaultTVAPP = %s (RoviverUVA)' % (got[1],))
+        self.expect('DefaultTVAPP 3 stored by OK', got is not None and got[1] == 3)
 
     def roviver(self):
         roviver = self.stubs['roviver']
@@ -247,11 +361,21 @@ class Demo:
         set_pointer(self.t, 300, 300)
         self.key(6, 'right, pressed once')
         before = x_pointer(self.t)
-        self.say('remote key 6  (right, held for 1.6 s)')
-        keys = self.box.hold(6, 1600)
+        self.say('remote key 9  (down-right, held for 2 s)')
+        path = PointerTrail(self.t)
+        keys = self.box.hold(9, 2000)
+        points = path.stop()
         after = x_pointer(self.t)
-        self.say('    -> %d key reads taken, pointer %r -> %r (1 pixel at first, then faster)'
-                 % (len(keys), before, after))
+        steps = [b[0] - a[0] for a, b in zip(points, points[1:]) if b != a]
+        self.say('    -> %d key reads taken, pointer %r -> %r in steps of %s pixels (slow at first, then faster)'
+                 % (len(keys), before, after, ', '.join(str(d) for d in steps)))
+        self.expect('the pointer accelerating while key 9 is held', len(set(steps)) >= 2 and after[0] > before[0])
+        if self.docs:
+            shot = self.t.path('pointer-path.png')
+            screenshot(self.t, 'pointer-path')
+            trail = os.path.join(self.out, 'pointer-trail.png')
+            path.draw(shot, trail)
+            self.doc_picture('pointer-path', trail, path.box(margin=24))
         self.box.wait_quiet()
 
     def powervcr(self):
@@ -269,9 +393,10 @@ class Demo:
         winelib.wait_until(lambda: any(k for k in self.box.taken_keys() if k[1] == 19) or self.received_since(marks),
                            self.t.seconds(10), 'the snapshot button read')
         time.sleep(0.5)
-        for app, m in self.received_since(marks):
-            if sent_by_agent(m):
-                self.say('    -> taken as key 19: %s window received %s' % (app, message_text(m)))
+        sent = [(app, m) for app, m in self.received_since(marks) if sent_by_agent(m)]
+        for app, m in sent:
+            self.say('    -> taken as key 19: %s window received %s' % (app, message_text(m)))
+        self.expect('the snapshot button reaching PowerVCR II as key 19', bool(sent))
         self.box.wait_quiet()
         marks = self.marks()
         self.say('remote key 1  (held for 2.5 s: the application gets the press and every tenth repeat)')
@@ -279,6 +404,8 @@ class Demo:
         time.sleep(0.3)
         got = [m for _, m in self.received_since(marks) if m.name == 'WM_KEYDOWN']
         self.say('    -> %d codes read while held, PowerVCR II received %d WM_KEYDOWN' % (len(keys), len(got)))
+        # The press and every tenth repeat: 2.5 s of codes every 108 ms.
+        self.expect('a held key thinned to the press and every tenth repeat', 1 < len(got) <= 1 + len(keys) // 10)
         self.box.wait_quiet()
         self.key(KEY_POWER, 'Power, PowerVCR II running', lambda: powervcr.runs()[-1].exited,
                  effect=lambda: 'PowerVCR II closed with its Ctrl+X')
@@ -310,34 +437,43 @@ class Demo:
             return starts
         winelib.wait_until(lambda: len(retries()) >= 2, self.t.seconds(20), 'two retries')
         self.say('    -> retries at %s ms after the loss' % ', '.join('+%d' % (ms - gone[0]) for ms in retries()))
+        self.expect('a retry every %d ms while unplugged' % RETRY_MS,
+                    all(abs(b - a - RETRY_MS) < 500 for a, b in zip([gone[0]] + retries(), retries())))
         self.say('the capture box is plugged back in')
         self.box.remote('plug')
         back = winelib.wait_until(lambda: [c for c in self.box.calls() if c[4] == 0 and c[0] > gone[0]],
                                   self.t.seconds(10), 'polling to resume')[0]
         self.say('    -> the next retry found it: polling resumed %.1f s after the loss' % ((back[0] - gone[0]) / 1000.0))
+        self.expect('polling again after the plug', True)
         set_pointer(self.t, 400, 300)
         self.key(4, 'left: the remote works again')
 
     def shutdown_prompt(self):
         self.say('remote key %-2d (Shut Down)' % KEY_SHUTDOWN)
         self.box.press(KEY_SHUTDOWN)
-        wait_window(self.t, title=SHUTDOWN_TITLE)
+        prompt = wait_window(self.t, title=SHUTDOWN_TITLE)
         self.say('    -> the Shut Down prompt opened, in front of everything')
+        self.expect('the Shut Down prompt, topmost', prompt.topmost)
         self.shot('07-shutdown-prompt')
+        self.doc_picture('shutdown-prompt', self.t.path('07-shutdown-prompt.png'), around(prompt.rect))
         self.say('remote key 5  (any key but Power cancels)')
         self.box.press(5)
         wait_gone(self.t, SHUTDOWN_TITLE)
         self.say('    -> the prompt closed; nothing was shut down')
+        self.expect('the prompt cancelled by another key', self.agent.running)
         self.box.wait_quiet()
 
     def uninstall_wizard(self):
         self.say('clearway, the uninstall wizard, is started')
         wizard = wizard_lib.start_wizard(self.t)
+        page = wait_window(self.t, title=wizard_lib.WIZARD_TITLE)
         self.shot('08-wizard-page1')
+        self.doc_picture('wizard-page1', self.t.path('08-wizard-page1.png'), around(page.rect))
         self.say('Next with both boxes checked')
         wizard_lib.press(self.t, wizard_lib.PSBTN_NEXT)
         code = self.agent.wait(self.t.seconds(20))
         self.say('    -> the agent closed (exit %s)' % code)
+        self.expect('the agent closed by the wizard', code == 0)
         winelib.wait_until(lambda: len(wizard_lib.uninstall_log(self.t)) >= 4, self.t.seconds(30),
                            'both uninstallers to end')
         steps = wizard_lib.parse_log(wizard_lib.uninstall_log(self.t))
@@ -345,10 +481,16 @@ class Demo:
             self.say('    -> at +%d ms the %s uninstaller %s%s' % (
                 tick - steps[0][2], name, 'started' if what == 'start' else 'ended',
                 ' (the wizard hidden, no agent window)' if what == 'start' else ''))
+        self.expect('both uninstallers run one after the other',
+                    [(name, what) for name, what, _, _ in steps] ==
+                    [(steps[0][0], 'start'), (steps[0][0], 'end'), (steps[2][0], 'start'), (steps[2][0], 'end')])
         wizard_lib.wait_shown(self.t, wizard, wizard_lib.TEXTS['UninstallWizardTPG2Tip1'])
         self.shot('09-wizard-page2')
+        self.doc_picture('wizard-page2', self.t.path('09-wizard-page2.png'), around(page.rect))
         wizard_lib.press(self.t, wizard_lib.PSBTN_FINISH)
-        self.say('    -> Finish: the wizard ended (exit %s)' % wizard.wait(self.t.seconds(20)))
+        code = wizard.wait(self.t.seconds(20))
+        self.say('    -> Finish: the wizard ended (exit %s)' % code)
+        self.expect('the wizard ending on Finish', code == 0)
 
     def session(self):
         self.tray_and_dialogs()
@@ -361,14 +503,61 @@ class Demo:
         self.uninstall_wizard()
 
     def interactive(self):
-        print('\nThe agent runs. Press the remote\'s keys with:\n  %s --commands %s press KEY\n'
-              '  (KEY is a code or a name of docs/keys.md: power, 1..9, shutdown ...; also: hold KEY MS,\n'
-              '   snapshot, unplug, plug). Ctrl+C ends the demo.' % (REMOTE, self.box.commands))
+        """Answers every key the agent takes with what became of it, until
+        the agent ends or Ctrl+C ends it."""
+        print('\nThe agent runs. In another terminal, press the remote\'s keys by name or code\n'
+              '(docs/keys.md lists them):\n'
+              '  export BOXSIM_COMMANDS=%s\n'
+              '  %s press power      %s hold right 2000      %s press 21\n'
+              '(also: snapshot, unplug, plug). Each key is answered here. Ctrl+C ends the demo.\n'
+              % (self.box.commands, REMOTE, REMOTE, REMOTE), file=self.timeline.terminal, flush=True)
+        names = {}
+        for name, code in remote_command.key_names().items():
+            names.setdefault(code, name)
+        taken = len(self.box.taken_keys())
+        marks, pointer = self.marks(), x_pointer(self.t)
+        held = None  # [code, ms of the last read, reads] of the key being held
+        seen_lives = self.lives()
         try:
             while self.agent.running:
-                time.sleep(0.5)
+                # What the windows got first: a key's read is logged before
+                # what the agent sends for it, so every effect read here
+                # belongs to a key read below.
+                got = [(app, m) for app, m in self.received_since(marks) if sent_by_agent(m)]
+                lives = self.lives()
+                marks = self.marks()
+                keys = self.box.taken_keys()
+                for ms, code in keys[taken:]:
+                    if held and held[0] == code and ms - held[1] < REPEAT_WINDOW_MS:
+                        held[1:] = [ms, held[2] + 1]
+                        continue
+                    if held and held[2] > 1:
+                        self.say('    (held: %d reads)' % held[2])
+                    held = [code, ms, 1]
+                    self.say('remote key %-2d (%s)' % (code, names.get(code, 'no name')))
+                taken = len(keys)
+                for app, m in got:
+                    self.say('    -> %s window received %s' % (app, message_text(m)))
+                for app, (runs, ended) in lives.items():
+                    before = seen_lives.get(app, (0, 0))
+                    if runs > before[0]:
+                        self.say('    -> %s started' % app)
+                    if ended > before[1]:
+                        self.say('    -> %s closed' % app)
+                seen_lives = lives
+                now = x_pointer(self.t)
+                if now != pointer:
+                    self.say('    -> pointer moved %r -> %r' % (pointer, now))
+                    pointer = now
+                time.sleep(0.2)
+            self.say('the agent ended (exit %s)' % self.agent.proc.returncode)
         except KeyboardInterrupt:
-            pass
+            self.say('Ctrl+C: closing the agent')
+            try:
+                post_to_agent(self.t, WM_CLOSE, 0)
+                self.say('    -> the agent ended (exit %s)' % self.agent.wait(self.t.seconds(20)))
+            except (AssertionError, subprocess.SubprocessError) as e:
+                self.say('    -> the agent did not close (%s); the prefix is stopped' % str(e).splitlines()[0])
 
     def finish(self):
         t = getattr(self, 't', None)
@@ -376,11 +565,17 @@ class Demo:
             t.prefix.stop()
         path = os.path.join(self.out, 'timeline.txt')
         self.timeline.save(path)
-        print('\ntimeline: %s' % path)
+        terminal = self.timeline.terminal
+        print('\ntimeline: %s' % path, file=terminal)
         if self.shots:
-            print('screenshots in %s:\n  %s' % (self.out, '\n  '.join(self.shots)))
+            rows = [self.shots[i:i + 4] for i in range(0, len(self.shots), 4)]
+            print('screenshots in %s:' % self.out, file=terminal)
+            for row in rows:
+                print('  ' + '  '.join(row), file=terminal)
         if t:
-            print('box property calls: %s (%d calls)' % (self.box.log, len(self.box.calls())))
+            print('box property calls: %s (%d calls)' % (self.box.log, len(self.box.calls())), file=terminal)
+        if sys.stdout is not terminal:
+            print('everything else the programs and the test library said: %s' % sys.stdout.name, file=terminal)
 
 
 def main():
@@ -389,20 +584,34 @@ def main():
     parser.add_argument('--out', default=None, help='folder for the screenshots and logs')
     parser.add_argument('--interactive', action='store_true', help='press the remote keys yourself')
     parser.add_argument('--dpi', type=int, choices=(96, 120, 144, 192), help='the screen\'s logical resolution')
+    parser.add_argument('--verbose', action='store_true', help='show what the programs and the test library say')
+    parser.add_argument('--docs', action='store_true', help='crop the README\'s pictures into docs/')
     args = parser.parse_args()
     out = os.path.abspath(args.out or os.path.join(args.build, 'demo'))
     os.makedirs(out, exist_ok=True)
-    demo = Demo(os.path.abspath(args.build), out, args.dpi)
+    docs = os.path.join(TOP, 'docs') if args.docs else None
+    if docs:
+        os.makedirs(docs, exist_ok=True)
+    terminal = sys.stdout
+    if not args.verbose:
+        sys.stdout = open(os.path.join(out, 'demo.log'), 'w', buffering=1)
+    demo = Demo(os.path.abspath(args.build), out, terminal, args.dpi, docs)
+    stopped = None
     try:
         demo.setup()
         demo.start_agent()
         if args.interactive:
             demo.interactive()
-        else:
-            demo.session()
+            return 0
+        demo.session()
+    except (AssertionError, winelib.Timeout) as e:
+        stopped = str(e).splitlines()[0]
+        traceback.print_exc()
     finally:
         demo.finish()
-    return 0
+    line, ok = demo.verdict(stopped)
+    print('\n' + line, file=terminal, flush=True)
+    return 0 if ok else 1
 
 
 if __name__ == '__main__':

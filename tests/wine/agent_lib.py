@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.join(HERE, '..', '..')
+ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
 BOXSIM_DIR = os.path.join(ROOT, 'tools', 'boxsim')
 TVSTUB_DIR = os.path.join(ROOT, 'tools', 'tvstub')
 ICON_DIR = os.path.join(ROOT, 'resources', 'icons')

@@ -65,9 +65,12 @@ def wait_until(predicate, timeout, what):
 
 def _die_with_parent():
     """Runs in a child before exec: the kernel ends it when the test process
-    dies, even by SIGKILL from a ctest timeout, so nothing is left running."""
+    dies, even by SIGKILL from a ctest timeout, so nothing is left running.
+    It gets a process group of its own: a Ctrl+C at the terminal reaches the
+    Python process alone, which then closes the programs in order."""
     PR_SET_PDEATHSIG = 1
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    os.setpgrp()
 
 
 def log(message):
