@@ -11,9 +11,9 @@
  *       process waits for input, then describes it and its children:
  *         window 0x.. pid N class "C" rect L,T,R,B topmost 0|1 foreground 0|1
  *         control ID class "C" text "T" rect L,T,R,B style 0x.. icon 0|1 fits 0|1
- *       "fits" tells whether a static text fits its control when drawn in
- *       the agent's dialog font (Arial, 8 points) as a static draws it
- *       (word-wrapped); other controls always give 1.
+ *       "fits" tells whether a static text (word-wrapped) or a check box's
+ *       label (one line beside its box) fits its control, drawn in the
+ *       control's own font (else Arial, 8 points); other controls give 1.
  *       Exit 2 when the time ran out.
  *   agent_ui wait-class CLASS TIMEOUT_MS
  *       The same for the first visible top-level window of CLASS.
@@ -90,19 +90,29 @@ static void print_rect(HWND hwnd) {
 #define DIALOG_FONT "Arial"
 #define DIALOG_FONT_POINTS 8
 
-/* Whether `text` fits a client area of width x height when a static control
-   draws it word-wrapped in the dialog font. */
-static int text_fits(const char *text, LONG style, int width, int height) {
+/* Whether `text` fits a client area of width x height when the control
+   draws it in its own font (the dialog font when it has none): a static
+   text word-wrapped, a check box's label on one line beside its box. */
+static int text_fits(HWND control, const char *text, LONG style, int width, int height, int checkBox) {
     HDC dc = GetDC(NULL);
-    HFONT font = CreateFontA(-MulDiv(DIALOG_FONT_POINTS, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL,
-                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH, DIALOG_FONT);
-    HGDIOBJ old = SelectObject(dc, font);
+    HFONT own = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
+    HFONT made = own ? NULL
+                     : CreateFontA(-MulDiv(DIALOG_FONT_POINTS, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
+                                   FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, DIALOG_FONT);
+    HGDIOBJ old = SelectObject(dc, own ? own : made);
     RECT r = {0, 0, width, 0};
-    UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+    UINT format = DT_CALCRECT | DT_EXPANDTABS;
+    if (checkBox) {
+        format |= DT_SINGLELINE;
+        /* The box, and the gap before the label. */
+        width -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE);
+    } else {
+        format |= DT_WORDBREAK | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+    }
     DrawTextA(dc, text, -1, &r, format);
     SelectObject(dc, old);
-    DeleteObject(font);
+    if (made) DeleteObject(made);
     ReleaseDC(NULL, dc);
     return r.right <= width && r.bottom <= height;
 }
@@ -119,7 +129,12 @@ static BOOL CALLBACK describe_child(HWND hwnd, LPARAM param) {
     } else if (strcmp(cls, "Static") == 0 && (style & SS_TYPEMASK) <= SS_RIGHT) {
         RECT client;
         GetClientRect(hwnd, &client);
-        fits = text_fits(text, style, client.right, client.bottom);
+        fits = text_fits(hwnd, text, style, client.right, client.bottom, 0);
+    } else if (strcmp(cls, "Button") == 0 &&
+               ((style & BS_TYPEMASK) == BS_CHECKBOX || (style & BS_TYPEMASK) == BS_AUTOCHECKBOX)) {
+        RECT client;
+        GetClientRect(hwnd, &client);
+        fits = text_fits(hwnd, text, style, client.right, client.bottom, 1);
     }
     printf("control %d class \"%s\" text \"%s\"", GetDlgCtrlID(hwnd), cls, text);
     print_rect(hwnd);
