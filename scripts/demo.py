@@ -36,6 +36,7 @@ from agent_lib import (  # noqa: E402
 from test_agent import below_right, screenshot, wait_tray_icon  # noqa: E402
 import test_clearway as wizard_lib  # noqa: E402
 import agent_image  # noqa: E402
+from shipped_ini import shipped_section  # noqa: E402
 from tvlog import WM_CLOSE  # noqa: E402
 
 # The programs of the build tree that the demo runs (the shipped win32 one
@@ -53,6 +54,14 @@ PROGRAMS = {
 }
 STUB_NAMES = {'roviver': 'RoviverUVA', 'powervcr': 'PowerVCR II', 'windvr': 'WinDVR'}
 DESKTOP_KEY = r'HKCU\Control Panel\Desktop'
+# The wizard's languages beyond English: the locale whose ANSI code page the
+# texts are in, the country code that picks the section, a tag for the files.
+WIZARD_LANGUAGES = (('ja_JP.UTF-8', '81', 'cp932', 'ja', 'Japanese'),
+                    ('zh_TW.UTF-8', '886', 'cp950', 'zh-tw', 'Traditional Chinese'))
+DIALOG_CLASS = '#32770'
+# Time for a property sheet shown again to draw its page.
+PAGE_SHOWN_SECONDS = 0.5
+OWN_LOGS = ('demo.log', 'prepare.log')
 # A tooltip closes this long after the pointer left its icon (Wine: at once).
 TOOLTIP_GONE_SECONDS = 0.5
 # How long a key may take to show its effect before the timeline says "nothing".
@@ -189,20 +198,16 @@ class Demo:
     def setup(self):
         arch = winelib.arch_of(self.program('tunerpad'))
         self.say('running the %d-bit build (%s prefix)' % (arch.bits, arch.name))
-        cache = os.path.join(self.build, 'tests', 'wine', 'prefixes')
-        display = os.environ.get('DISPLAY') or winelib.display(self.out)
-        template = winelib.Template(arch, cache)
-        template.ensure(display, winelib.boot_timeout(arch))
-        path = os.path.join(self.out, 'prefix')
-        if os.path.isdir(path):
-            winelib.Prefix(path, arch, display, self.out).stop()
-            shutil.rmtree(path)
-        template.copy_to(path)
-        # The logs of an earlier demo in the same folder would read as this one's.
+        self.display = os.environ.get('DISPLAY') or winelib.display(self.out)
+        path = self.fresh_prefix(os.path.join(self.out, 'prefix'), arch)
+        # The logs of an earlier demo in the same folder would read as this
+        # one's; this run's own log and the build's are kept.
         for name in os.listdir(self.out):
+            if name in OWN_LOGS:
+                continue
             if name.endswith(('.log', '.commands', '.png')) or name == 'timeline.txt':
                 os.remove(os.path.join(self.out, name))
-        prefix = winelib.Prefix(path, arch, display, self.out)
+        prefix = winelib.Prefix(path, arch, self.display, self.out)
         self.t = winelib.Context(prefix, {n: self.program(n) for n in PROGRAMS}, self.out)
         # The wizard's texts, country 1 and the two Uninstall entries first:
         # setup() below writes the registry files once more, still offline.
@@ -215,6 +220,61 @@ class Demo:
             self.say('the screen at %d dpi' % self.dpi)
         self.say('capture box registered as "%s"; stand-ins of %s installed'
                  % (self.box.name, ', '.join(STUB_NAMES[r] for r in self.stubs)))
+
+    def fresh_prefix(self, path, arch):
+        """A copy of the template prefix at `path`, made first when needed."""
+        template = winelib.Template(arch, os.path.join(self.build, 'tests', 'wine', 'prefixes'))
+        template.ensure(self.display, winelib.boot_timeout(arch))
+        if os.path.isdir(path):
+            winelib.Prefix(path, arch, self.display, os.path.dirname(path)).stop()
+            shutil.rmtree(path)
+        template.copy_to(path)
+        return path
+
+    def wizard_languages(self):
+        """The wizard as Japanese and Taiwanese users see it: the ANSI code
+        page of their locale, their country's section of REDerUro.ini. Each
+        page is pictured, and every text and check box label must fit."""
+        arch = self.t.arch
+        for locale, country, codepage, tag, language in WIZARD_LANGUAGES:
+            # The section's title as text: the INI holds it in the code page's bytes.
+            title = shipped_section(country)['UninstallWizardAppTitle'].encode('latin-1').decode(codepage)
+            folder = os.path.join(self.out, 'wizard-' + tag)
+            os.makedirs(folder, exist_ok=True)
+            prefix = winelib.Prefix(self.fresh_prefix(os.path.join(folder, 'prefix'), arch), arch, self.display,
+                                    folder)
+            prefix.env.update(LC_ALL=locale, LANG=locale)
+            t = winelib.Context(prefix, {n: self.program(n) for n in PROGRAMS}, folder)
+            wizard_lib.prepare(t, uninstallers=True)
+            prefix.set_saved_value(wizard_lib.COUNTRY_KEY, 'iCountry', country)
+            try:
+                wizard = prefix.start(prefix.install(t.program('clearway'), wizard_lib.WIZARD_DIR))
+                page = wait_window(t, cls=DIALOG_CLASS)
+                self.say('the wizard in %s (%s, country %s): page 1' % (language, locale, country))
+                self.expect_fits('%s page 1' % language, page)
+                screenshot(t, 'page1')
+                self.doc_picture('wizard-page1-' + tag, t.path('page1.png'), around(page.rect))
+                wizard_lib.press(t, wizard_lib.PSBTN_NEXT, title)
+                winelib.wait_until(lambda: len(wizard_lib.uninstall_log(t)) >= 4, t.seconds(30),
+                                   'both uninstallers to end')
+                page = wait_window(t, cls=DIALOG_CLASS)
+                # The removals ran with the sheet hidden; it shows again with page 2.
+                time.sleep(PAGE_SHOWN_SECONDS)
+                page = wait_window(t, cls=DIALOG_CLASS)
+                self.say('the wizard in %s: page 2' % language)
+                self.expect_fits('%s page 2' % language, page)
+                screenshot(t, 'page2')
+                self.doc_picture('wizard-page2-' + tag, t.path('page2.png'), around(page.rect))
+                wizard_lib.press(t, wizard_lib.PSBTN_FINISH, title)
+                self.expect('the %s wizard ending on Finish' % language, wizard.wait(t.seconds(20)) == 0)
+            finally:
+                prefix.stop()
+
+    def expect_fits(self, what, window):
+        clipped = [c['text'] for c in window.controls if not c['fits']]
+        for text in clipped:
+            self.say('    !! cut off: "%s"' % text)
+        self.expect('every text of the %s whole in its control' % what, not clipped)
 
     def start_agent(self):
         self.agent = start_agent(self.t)
@@ -604,6 +664,8 @@ def main():
             demo.interactive()
             return 0
         demo.session()
+        if docs:
+            demo.wizard_languages()
     except (AssertionError, winelib.Timeout) as e:
         stopped = str(e).splitlines()[0]
         traceback.print_exc()

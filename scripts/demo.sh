@@ -12,7 +12,11 @@ set -euo pipefail
 top=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$top"
 verbose=0
-for arg in "$@"; do [ "$arg" = --verbose ] && verbose=1; done
+deps=()
+for arg in "$@"; do
+  [ "$arg" = --verbose ] && verbose=1
+  [ "$arg" = --docs ] && deps=(--docs)
+done
 
 i386_mode() {
   local answer
@@ -21,7 +25,7 @@ i386_mode() {
 }
 
 prepare() {
-  if [ "$(id -u)" -eq 0 ]; then scripts/install-deps.sh; else sudo scripts/install-deps.sh; fi
+  if [ "$(id -u)" -eq 0 ]; then scripts/install-deps.sh "${deps[@]}"; else sudo scripts/install-deps.sh "${deps[@]}"; fi
   mode=$(i386_mode)
   echo "demo: 32-bit x86 code $(scripts/i386-mode.sh)"
   cmake --preset "$preset" -DWINE_I386="$mode"

@@ -88,9 +88,9 @@ def wait_shown(t, wizard, text):
     check(r.code == 0, 'no visible window "%s" showing "%s" within %d s' % (WIZARD_TITLE, text, limit))
 
 
-def press(t, button):
+def press(t, button, title=WIZARD_TITLE):
     tvpost = t.prefix.install(t.program('tvpost'), TOOLS_DIR)
-    r = t.prefix.run(tvpost, 'post', WIZARD_TITLE, PSM_PRESSBUTTON, button, 0, timeout=t.seconds(30))
+    r = t.prefix.run(tvpost, 'post', title, PSM_PRESSBUTTON, button, 0, timeout=t.seconds(30))
     check(r.code == 0, 'pressing button %d of the wizard: %s' % (button, r.output.strip()))
 
 
