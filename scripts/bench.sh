@@ -1,3 +1,4 @@
+#!/bin/bash
 # The benchmark of tunerpad under Wine: key-to-action latency, idle CPU and
 # memory beside a bare 70 ms timer program, the device retry's CPU, and the
 # shipped programs' sizes and imports. Builds what it measures in trees of its
