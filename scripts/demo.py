@@ -61,7 +61,8 @@ WIZARD_LANGUAGES = (('ja_JP.UTF-8', '81', 'cp932', 'ja', 'Japanese'),
 DIALOG_CLASS = '#32770'
 # Time for a property sheet shown again to draw its page.
 PAGE_SHOWN_SECONDS = 0.5
-OWN_LOGS = ('demo.log', 'prepare.log')
+# Where what the programs and the test library say goes, unless --verbose.
+DEMO_LOG = 'demo.log'
 # A tooltip closes this long after the pointer left its icon (Wine: at once).
 TOOLTIP_GONE_SECONDS = 0.5
 # How long a key may take to show its effect before the timeline says "nothing".
@@ -201,9 +202,9 @@ class Demo:
         self.display = os.environ.get('DISPLAY') or winelib.display(self.out)
         path = self.fresh_prefix(os.path.join(self.out, 'prefix'), arch)
         # The logs of an earlier demo in the same folder would read as this
-        # one's; this run's own log and the build's are kept.
+        # one's; this run's own log is kept.
         for name in os.listdir(self.out):
-            if name in OWN_LOGS:
+            if name == DEMO_LOG:
                 continue
             if name.endswith(('.log', '.commands', '.png')) or name == 'timeline.txt':
                 os.remove(os.path.join(self.out, name))
@@ -257,10 +258,9 @@ class Demo:
                 wizard_lib.press(t, wizard_lib.PSBTN_NEXT, title)
                 winelib.wait_until(lambda: len(wizard_lib.uninstall_log(t)) >= 4, t.seconds(30),
                                    'both uninstallers to end')
-                page = wait_window(t, cls=DIALOG_CLASS)
                 # The removals ran with the sheet hidden; it shows again with page 2.
-                time.sleep(PAGE_SHOWN_SECONDS)
                 page = wait_window(t, cls=DIALOG_CLASS)
+                time.sleep(PAGE_SHOWN_SECONDS)
                 self.say('the wizard in %s: page 2' % language)
                 self.expect_fits('%s page 2' % language, page)
                 screenshot(t, 'page2')
@@ -391,7 +391,7 @@ class Demo:
 
     def setting(self):
         self.say('the Setting command (the agent\'s accelerator Alt+?): the Setting dialog')
-        run_tool(self.t, 'tvpost', 'post', 'Ruvuzovi Razuzu Davidod', 0x0111, CMD_SETTING, 0)
+        command(self.t, CMD_SETTING)
         setting = wait_window(self.t, title=SETTING_TITLE)
         self.expect('the Setting dialog', True)
         self.shot('04-setting')
@@ -654,7 +654,7 @@ def main():
         os.makedirs(docs, exist_ok=True)
     terminal = sys.stdout
     if not args.verbose:
-        sys.stdout = open(os.path.join(out, 'demo.log'), 'w', buffering=1)
+        sys.stdout = open(os.path.join(out, DEMO_LOG), 'w', buffering=1)
     demo = Demo(os.path.abspath(args.build), out, terminal, args.dpi, docs)
     stopped = None
     try:

@@ -152,13 +152,15 @@ void Device::configure() {
     if (classSetting(classText, "Log", path, sizeof path)) {
         log_ = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        box_.setCallObserver([this](const bridge::PropertyCall& c) {
-            if (quiet_) return;
-            char line[kLogLineMax];
-            int n = std::snprintf(line, sizeof line, "%u %s %04X %08X %08X\n", c.time, c.set ? "Set" : "Get",
-                                  c.id, c.value, static_cast<uint32_t>(c.result));
-            writeLog(line, n);
-        });
+        // A quiet box is not told of calls at all: no work per call.
+        if (!quiet_) {
+            box_.setCallObserver([this](const bridge::PropertyCall& c) {
+                char line[kLogLineMax];
+                int n = std::snprintf(line, sizeof line, "%u %s %04X %08X %08X\n", c.time, c.set ? "Set" : "Get",
+                                      c.id, c.value, static_cast<uint32_t>(c.result));
+                writeLog(line, n);
+            });
+        }
     }
     note("device %s", classText);
     note("clock %llu", static_cast<unsigned long long>(microseconds(start_, frequency_)));
