@@ -396,8 +396,12 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BY
     if (LSTATUS status = usable(key, KEY_SET_VALUE, &k)) return status;
     if (!data && size) return ERROR_NOACCESS;
     if (sim::text(name).size() > sim::kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
-    // Stored exactly as given: a string whose size leaves out the terminator
-    // is stored without one, as Windows does.
+    // A string whose size leaves out the terminator that follows it in
+    // memory is stored with it, as Windows does for the ANSI call; bytes
+    // with no terminator after them are stored as given.
+    if (data && size && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && data[size - 1] &&
+        !data[size])
+        ++size;
     std::vector<BYTE> bytes(data, data + (data ? size : 0));
     sim::putValue(*k, sim::text(name), type, std::move(bytes));
     return ERROR_SUCCESS;
