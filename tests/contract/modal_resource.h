@@ -1,0 +1,2 @@
+// Identifiers of the modal platform tests' resources.
+#pragma once

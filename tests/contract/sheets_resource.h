@@ -1,0 +1,2 @@
+// Identifiers of the sheets platform tests' resources.
+#pragma once
