@@ -1,2 +1,8 @@
 // Identifiers of the sheets platform tests' resources.
 #pragma once
+
+#define IDD_SHEET_CHOICES 300
+#define IDD_SHEET_WORK 301
+#define IDD_SHEET_DONE 302
+#define IDC_SHEET_UTILITIES 310
+#define IDC_SHEET_STATUS 311

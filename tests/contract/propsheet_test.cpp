@@ -1,0 +1,388 @@
+// The property-sheet wizard as the uninstall wizard runs it: pages from the
+// program's templates, the notifications each page gets, what the pages'
+// answers do, and the wizard's buttons. The tests press the buttons with the
+// sheet's own message, posted as a user's click would arrive, so every sheet
+// ends by itself; a guard timer cancels one that does not.
+#include "contract.h"
+#include "sheets_resource.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The wizard's buttons, with the control ids the system gives them.
+constexpr int kBack = 0x3023;
+constexpr int kNext = 0x3024;
+constexpr int kFinish = 0x3025;
+// Posted by a test to a page: handled after everything queued before it.
+constexpr UINT kLook = WM_APP + 1;
+constexpr UINT kGuardMs = 10000;
+
+const char* codeName(UINT code) {
+    switch (code) {
+    case PSN_SETACTIVE: return "setactive";
+    case PSN_KILLACTIVE: return "kill";
+    case PSN_APPLY: return "apply";
+    case PSN_RESET: return "reset";
+    case PSN_WIZBACK: return "back";
+    case PSN_WIZNEXT: return "next";
+    case PSN_WIZFINISH: return "finish";
+    case PSN_QUERYCANCEL: return "querycancel";
+    default: return "other";
+    }
+}
+
+// A page's answer to one notification ("<page> <notification>"), used once.
+// `returnedOnly`: the page procedure returns it without DWLP_MSGRESULT.
+struct Answer {
+    std::string event;
+    LRESULT value;
+    bool returnedOnly = false;
+};
+
+// What one sheet's pages saw and do.
+struct SheetRun {
+    std::vector<std::string> seen;  // "<page> init", "<page> <notification>"
+    std::vector<Answer> answers;    // unlisted notifications are answered 0
+    std::function<void(HWND page, const std::string& event)> act;  // before answering
+    std::function<void(HWND page)> look;                           // on kLook
+    HWND sheet = nullptr;
+    bool timedOut = false;
+};
+SheetRun* g_run = nullptr;
+
+INT_PTR CALLBACK pageProc(HWND page, UINT msg, WPARAM, LPARAM lParam) {
+    SheetRun& r = *g_run;
+    if (msg == WM_INITDIALOG) {
+        // The page's own copy of its description.
+        const LPARAM index = reinterpret_cast<const PROPSHEETPAGEA*>(lParam)->lParam;
+        SetWindowLongPtrA(page, DWLP_USER, index);
+        r.seen.push_back(std::to_string(index) + " init");
+        return TRUE;
+    }
+    if (msg == kLook) {
+        if (r.look) r.look(page);
+        return TRUE;
+    }
+    if (msg != WM_NOTIFY) return FALSE;
+    const auto* n = reinterpret_cast<const PSHNOTIFY*>(lParam);
+    EXPECT_EQ(UINT_PTR{0}, n->hdr.idFrom);
+    r.sheet = n->hdr.hwndFrom;
+    std::string event = std::to_string(GetWindowLongPtrA(page, DWLP_USER)) + " " + codeName(n->hdr.code);
+    if (n->lParam) event += " " + std::to_string(n->lParam);
+    r.seen.push_back(event);
+    if (r.act && !r.timedOut) r.act(page, event);
+    for (auto it = r.answers.begin(); it != r.answers.end() && !r.timedOut; ++it) {
+        if (it->event != event) continue;
+        const Answer a = *it;
+        r.answers.erase(it);
+        if (a.returnedOnly) return a.value;
+        SetWindowLongPtrA(page, DWLP_MSGRESULT, a.value);
+        return TRUE;
+    }
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+    return TRUE;
+}
+
+// Something went wrong: every page accepts from now on and the sheet is cancelled.
+void CALLBACK guardExpired(HWND, UINT, UINT_PTR, DWORD) {
+    g_run->timedOut = true;
+    if (g_run->sheet) PostMessageA(g_run->sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+}
+
+// The wizard's buttons as a user sees them: those shown, "-" after a disabled one.
+std::string buttons(HWND sheet) {
+    std::string shown;
+    const std::pair<int, const char*> row[] = {{kBack, "back"}, {kNext, "next"}, {kFinish, "finish"}, {IDCANCEL, "cancel"}};
+    for (const auto& b : row) {
+        const LONG_PTR style = GetWindowLongPtrA(GetDlgItem(sheet, b.first), GWL_STYLE);
+        if (!(style & WS_VISIBLE)) continue;
+        shown += std::string(shown.empty() ? "" : " ") + b.second + (style & WS_DISABLED ? "-" : "");
+    }
+    return shown;
+}
+
+std::string title(HWND window) {
+    char text[64] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Beside the PSBTN_ values: WM_CLOSE, as the close box sends it.
+constexpr WPARAM kClose = 100;
+
+void post(HWND sheet, WPARAM button) {
+    if (button == kClose) PostMessageA(sheet, WM_CLOSE, 0, 0);
+    else PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
+}
+
+class Wizard : public Contract {
+protected:
+    void SetUp() override {
+        Contract::SetUp();
+        InitCommonControls();
+        g_run = &run_;
+    }
+    void TearDown() override { g_run = nullptr; }
+
+    // Shows a wizard of pages made with CreatePropertySheetPageA, page i
+    // from templates[i] with lParam i, until it closes.
+    INT_PTR show(const std::vector<int>& templates, DWORD flags = PSH_WIZARD) {
+        std::vector<HPROPSHEETPAGE> pages;
+        for (size_t i = 0; i < templates.size(); ++i) {
+            PROPSHEETPAGEA p = {};
+            p.dwSize = sizeof p;
+            p.hInstance = contract::testModule();
+            p.pszTemplate = MAKEINTRESOURCEA(templates[i]);
+            p.pfnDlgProc = pageProc;
+            p.lParam = static_cast<LPARAM>(i);
+            pages.push_back(CreatePropertySheetPageA(&p));
+            EXPECT_NE(nullptr, pages.back());
+        }
+        PROPSHEETHEADERA h = {};
+        h.dwSize = sizeof h;
+        h.dwFlags = flags;
+        h.hInstance = contract::testModule();
+        h.pszCaption = "Removal";
+        h.nPages = static_cast<UINT>(pages.size());
+        h.phpage = pages.data();
+        return guarded(h);
+    }
+
+    INT_PTR guarded(const PROPSHEETHEADERA& header) {
+        const UINT_PTR guard = SetTimer(nullptr, 0, kGuardMs, guardExpired);
+        const INT_PTR result = PropertySheetA(&header);
+        KillTimer(nullptr, guard);
+        EXPECT_FALSE(run_.timedOut) << "the sheet was cancelled after " << kGuardMs << " ms";
+        return result;
+    }
+
+    SheetRun run_;
+};
+
+// The uninstall wizard's own way: two pages from an array of first-version
+// descriptions, Next on the first, and the second page hiding the sheet
+// while it runs a program to its end from its activation, then Finish.
+TEST_F(Wizard, TwoPagesFromChoicesToFinishWithTheSheetHiddenWhileWorking) {
+    std::string initial, onFirst, duringSecond, titleDuringSecond, onSecond, titleOnSecond;
+    bool firstShownDuring = true, secondShownDuring = true, hidden = false, waited = false;
+    bool firstShownAfter = true, secondShownAfter = false, sheetShownAfter = false;
+    const std::string child = contract::childCommand(0, 200);
+    run_.act = [&](HWND page, const std::string& event) {
+        HWND sheet = GetParent(page);
+        if (event == "0 setactive") {
+            initial = buttons(sheet);
+            // Posted: the buttons change once this activation has returned.
+            PropSheet_SetWizButtons(sheet, PSWIZB_NEXT);
+            post(sheet, PSBTN_NEXT);
+        } else if (event == "1 setactive") {
+            duringSecond = buttons(sheet);
+            titleDuringSecond = title(sheet);
+            firstShownDuring = IsWindowVisible(PropSheet_IndexToHwnd(sheet, 0)) != FALSE;
+            secondShownDuring = IsWindowVisible(page) != FALSE;
+            PropSheet_SetWizButtons(sheet, PSWIZB_FINISH);
+            ShowWindow(sheet, SW_HIDE);
+            hidden = !IsWindowVisible(sheet);
+            STARTUPINFOA startup = {};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION process = {};
+            std::vector<char> line(child.begin(), child.end());
+            line.push_back('\0');
+            if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+                waited = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0;
+                CloseHandle(process.hProcess);
+                CloseHandle(process.hThread);
+            }
+            ShowWindow(sheet, SW_SHOW);
+            PostMessageA(page, kLook, 0, 0);
+        }
+    };
+    run_.look = [&](HWND page) {
+        HWND sheet = GetParent(page);
+        onSecond = buttons(sheet);
+        titleOnSecond = title(sheet);
+        firstShownAfter = IsWindowVisible(PropSheet_IndexToHwnd(sheet, 0)) != FALSE;
+        secondShownAfter = IsWindowVisible(page) != FALSE;
+        sheetShownAfter = IsWindowVisible(sheet) != FALSE;
+        post(sheet, PSBTN_FINISH);
+    };
+    // Described as the wizard's framework hands them over: packed at the
+    // first version's size, the first with a title of its own.
+    PROPSHEETPAGEA pages[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        pages[i].dwSize = PROPSHEETPAGEA_V1_SIZE;
+        pages[i].hInstance = contract::testModule();
+        pages[i].pszTemplate = MAKEINTRESOURCEA(i == 0 ? IDD_SHEET_CHOICES : IDD_SHEET_WORK);
+        pages[i].pfnDlgProc = pageProc;
+        pages[i].lParam = i;
+    }
+    pages[0].dwFlags = PSP_USETITLE;
+    pages[0].pszTitle = "Removal wizard";
+    unsigned char packed[2 * sizeof(PROPSHEETPAGEA)];
+    std::memcpy(packed, &pages[0], PROPSHEETPAGEA_V1_SIZE);
+    std::memcpy(packed + PROPSHEETPAGEA_V1_SIZE, &pages[1], PROPSHEETPAGEA_V1_SIZE);
+    PROPSHEETHEADERA h = {};
+    h.dwSize = PROPSHEETHEADERA_V1_SIZE;
+    h.dwFlags = PSH_PROPSHEETPAGE | PSH_WIZARD;
+    h.hInstance = contract::testModule();
+    h.pszCaption = "MyWizard1";
+    h.nPages = 2;
+    h.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(packed);
+
+    EXPECT_EQ(1, guarded(h));
+    // Each page is made when it first becomes active; the hidden sheet told its pages nothing.
+    EXPECT_EQ((std::vector<std::string>{"0 init", "0 setactive", "0 next", "0 kill", "1 init", "1 setactive",
+                                        "1 finish"}),
+              run_.seen);
+    EXPECT_EQ("back next cancel", initial);
+    EXPECT_EQ("back- next cancel", duringSecond);  // the first page's buttons still
+    EXPECT_EQ("Removal wizard", titleDuringSecond);
+    // Neither page shows while the second one is being activated.
+    EXPECT_FALSE(firstShownDuring);
+    EXPECT_FALSE(secondShownDuring);
+    EXPECT_TRUE(hidden);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ("back- finish cancel", onSecond);  // Finish in place of Next
+    EXPECT_EQ("Working", titleOnSecond);         // a wizard shows the active page's caption
+    EXPECT_FALSE(firstShownAfter);
+    EXPECT_TRUE(secondShownAfter);
+    EXPECT_TRUE(sheetShownAfter);
+    EXPECT_FALSE(IsWindow(run_.sheet));
+}
+
+// What a page's answer does: -1 stays, 0 goes on, a page's template id goes
+// there; a page declining activation is passed over in the direction of
+// travel; nonzero refuses Finish, Cancel and leaving the page. An answer
+// only counts through DWLP_MSGRESULT.
+TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
+    constexpr WPARAM kNextPress = PSBTN_NEXT, kBackPress = PSBTN_BACK, kFinishPress = PSBTN_FINISH,
+                     kCancelPress = PSBTN_CANCEL;
+    struct Case {
+        const char* what;
+        std::vector<WPARAM> presses;
+        std::vector<Answer> answers;
+        std::vector<std::string> seen;  // after "0 init", "0 setactive"
+        INT_PTR result;
+        DWORD flags = PSH_WIZARD;
+        UINT ask = 0;  // sent by the first page on its first activation
+    };
+    const Case cases[] = {
+        {"Next refused, then taken; Back returns without a new init",
+         {kNextPress, kNextPress, kBackPress, kCancelPress},
+         {{"0 next", -1}},
+         {"0 next", "0 next", "0 kill", "1 init", "1 setactive", "1 back", "1 kill", "0 setactive", "0 querycancel",
+          "0 reset", "1 reset"},
+         0},
+        {"Next jumps to a page by its template id; Back goes to the page before it",
+         {kNextPress, kBackPress, kCancelPress},
+         {{"0 next", IDD_SHEET_DONE}},
+         {"0 next", "0 kill", "2 init", "2 setactive", "2 back", "2 kill", "1 init", "1 setactive", "1 querycancel",
+          "0 reset", "1 reset", "2 reset"},
+         0},
+        {"a value returned without DWLP_MSGRESULT is no answer",
+         {kNextPress, kCancelPress},
+         {{"0 next", IDD_SHEET_DONE, true}},
+         {"0 next", "0 kill", "1 init", "1 setactive", "1 querycancel", "0 reset", "1 reset"},
+         0},
+        {"a page declining activation is passed over both ways",
+         {kNextPress, kBackPress, kCancelPress},
+         {{"1 setactive", -1}, {"1 setactive", -1}},
+         {"0 next", "0 kill", "1 init", "1 setactive", "2 init", "2 setactive", "2 back", "2 kill", "1 setactive",
+          "0 setactive", "0 querycancel", "0 reset", "1 reset", "2 reset"},
+         0},
+        {"leaving refused by the page",
+         {kNextPress, kNextPress, kCancelPress},
+         {{"0 kill", TRUE}},
+         {"0 next", "0 kill", "0 next", "0 kill", "1 init", "1 setactive", "1 querycancel", "0 reset", "1 reset"},
+         0},
+        {"Finish refused, then taken", {kFinishPress, kFinishPress}, {{"0 finish", TRUE}}, {"0 finish", "0 finish"}, 1},
+        {"Cancel refused, then taken",
+         {kCancelPress, kCancelPress},
+         {{"0 querycancel", TRUE}},
+         {"0 querycancel", "0 querycancel", "0 reset"},
+         0},
+        {"the close box", {kClose}, {}, {"0 querycancel", "0 reset 1"}, 0},
+        {"restart asked for, then Finish", {kFinishPress}, {}, {"0 finish"}, ID_PSRESTARTWINDOWS, PSH_WIZARD,
+         PSM_RESTARTWINDOWS},
+        {"restart asked for, then Cancel", {kCancelPress}, {}, {"0 querycancel", "0 reset"}, ID_PSRESTARTWINDOWS, PSH_WIZARD,
+         PSM_RESTARTWINDOWS},
+        {"a plain sheet: OK applies every page made", {PSBTN_OK}, {}, {"0 kill", "0 apply 1"}, 1,
+         PSH_NOAPPLYNOW},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        run_ = SheetRun();
+        run_.answers = c.answers;
+        run_.act = [&c](HWND page, const std::string& event) {
+            if (event != "0 setactive" || g_run->seen.size() != 2) return;
+            // Every press queued at once, each behind the buttons that let it be pressed.
+            HWND sheet = GetParent(page);
+            if (c.ask) SendMessageA(sheet, c.ask, 0, 0);
+            for (WPARAM press : c.presses) {
+                if (press == kFinishPress) PropSheet_SetWizButtons(sheet, PSWIZB_BACK | PSWIZB_FINISH);
+                else if (press == kNextPress || press == kBackPress) PropSheet_SetWizButtons(sheet, PSWIZB_BACK | PSWIZB_NEXT);
+                post(sheet, press);
+            }
+        };
+        std::vector<std::string> seen = {"0 init", "0 setactive"};
+        seen.insert(seen.end(), c.seen.begin(), c.seen.end());
+        EXPECT_EQ(c.result, show({IDD_SHEET_CHOICES, IDD_SHEET_WORK, IDD_SHEET_DONE}, c.flags));
+        EXPECT_EQ(seen, run_.seen);
+    }
+}
+
+// PSM_SETWIZBUTTONS: which buttons show and which are enabled, also with
+// Finish always shown; then PSM_SETFINISHTEXT.
+TEST_F(Wizard, WizardButtonsFollowTheirFlags) {
+    struct Case {
+        DWORD flags;
+        const char* shown;
+        const char* withFinish;  // PSH_WIZARDHASFINISH: Finish enabled unless disabled outright
+    };
+    const Case cases[] = {
+        {PSWIZB_BACK | PSWIZB_NEXT, "back next cancel", "back next finish cancel"},
+        {PSWIZB_NEXT, "back- next cancel", "back- next finish cancel"},
+        {0, "back- next- cancel", "back- next- finish cancel"},
+        {PSWIZB_FINISH, "back- finish cancel", "back- next- finish cancel"},
+        {PSWIZB_BACK | PSWIZB_FINISH, "back finish cancel", "back next- finish cancel"},
+        {PSWIZB_NEXT | PSWIZB_FINISH, "back- finish cancel", "back- next finish cancel"},
+        {PSWIZB_DISABLEDFINISH, "back- finish- cancel", "back- next- finish- cancel"},
+        {PSWIZB_BACK | PSWIZB_FINISH | PSWIZB_DISABLEDFINISH, "back finish- cancel", "back next- finish- cancel"},
+    };
+    for (DWORD header : {DWORD{PSH_WIZARD}, DWORD{PSH_WIZARD | PSH_WIZARDHASFINISH}}) {
+        const bool hasFinish = (header & PSH_WIZARDHASFINISH) != 0;
+        std::vector<std::string> shown;
+        std::string afterFinishText, finishText;
+        run_ = SheetRun();
+        run_.act = [](HWND page, const std::string& event) {
+            if (event == "0 setactive") PostMessageA(page, kLook, 0, 0);
+        };
+        run_.look = [&](HWND page) {
+            HWND sheet = GetParent(page);
+            // Sent, the message takes effect at once.
+            for (const Case& c : cases) {
+                SendMessageA(sheet, PSM_SETWIZBUTTONS, 0, c.flags);
+                shown.push_back(buttons(sheet));
+            }
+            SendMessageA(sheet, PSM_SETFINISHTEXTA, 0, reinterpret_cast<LPARAM>("Close"));
+            afterFinishText = buttons(sheet);
+            finishText = title(GetDlgItem(sheet, kFinish));
+            post(sheet, PSBTN_CANCEL);
+        };
+        EXPECT_EQ(0, show({IDD_SHEET_CHOICES}, header));
+        ASSERT_EQ(std::size(cases), shown.size());
+        for (size_t i = 0; i < shown.size(); ++i)
+            EXPECT_EQ(hasFinish ? cases[i].withFinish : cases[i].shown, shown[i]) << header << " " << cases[i].flags;
+        EXPECT_EQ(hasFinish ? "next- finish cancel" : "finish cancel", afterFinishText);
+        EXPECT_EQ("Close", finishText);
+    }
+}
+
+}  // namespace
