@@ -4,6 +4,7 @@
 // sheet's own message, posted as a user's click would arrive, so every sheet
 // ends by itself; a guard timer cancels one that does not.
 #include "contract.h"
+#include "contract_resource.h"
 #include "sheets_resource.h"
 
 #include <commctrl.h>
@@ -50,6 +51,7 @@ struct Answer {
 // What one sheet's pages saw and do.
 struct SheetRun {
     std::vector<std::string> seen;  // "<page> init", "<page> <notification>"
+    std::vector<LPARAM> described;  // what each WM_INITDIALOG brought, in order
     std::vector<Answer> answers;    // unlisted notifications are answered 0
     std::function<void(HWND page, const std::string& event)> act;  // before answering
     std::function<void(HWND page)> look;                           // on kLook
@@ -63,6 +65,7 @@ INT_PTR CALLBACK pageProc(HWND page, UINT msg, WPARAM, LPARAM lParam) {
     if (msg == WM_INITDIALOG) {
         // The page's own copy of its description.
         const LPARAM index = reinterpret_cast<const PROPSHEETPAGEA*>(lParam)->lParam;
+        r.described.push_back(lParam);
         SetWindowLongPtrA(page, DWLP_USER, index);
         r.seen.push_back(std::to_string(index) + " init");
         return TRUE;
@@ -123,6 +126,11 @@ void post(HWND sheet, WPARAM button) {
     else PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
 }
 
+void CALLBACK pressNext(HWND page, UINT, UINT_PTR id, DWORD) {
+    KillTimer(page, id);
+    post(GetParent(page), PSBTN_NEXT);
+}
+
 class Wizard : public Contract {
 protected:
     void SetUp() override {
@@ -181,7 +189,8 @@ TEST_F(Wizard, TwoPagesFromChoicesToFinishWithTheSheetHiddenWhileWorking) {
             initial = buttons(sheet);
             // Posted: the buttons change once this activation has returned.
             PropSheet_SetWizButtons(sheet, PSWIZB_NEXT);
-            post(sheet, PSBTN_NEXT);
+            // The sheet's own loop runs the page's timer, which presses Next.
+            SetTimer(page, 1, 50, pressNext);
         } else if (event == "1 setactive") {
             duringSecond = buttons(sheet);
             titleDuringSecond = title(sheet);
@@ -262,6 +271,8 @@ TEST_F(Wizard, TwoPagesFromChoicesToFinishWithTheSheetHiddenWhileWorking) {
 // travel; nonzero refuses Finish, Cancel and leaving the page. An answer
 // only counts through DWLP_MSGRESULT.
 TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
+    // Before each press by default: the buttons that let it be pressed.
+    constexpr DWORD kAsPressed = ~DWORD{0};
     constexpr WPARAM kNextPress = PSBTN_NEXT, kBackPress = PSBTN_BACK, kFinishPress = PSBTN_FINISH,
                      kCancelPress = PSBTN_CANCEL;
     struct Case {
@@ -271,7 +282,8 @@ TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
         std::vector<std::string> seen;  // after "0 init", "0 setactive"
         INT_PTR result;
         DWORD flags = PSH_WIZARD;
-        UINT ask = 0;  // sent by the first page on its first activation
+        UINT ask = 0;                // sent by the first page on its first activation
+        DWORD enabled = kAsPressed;  // the wizard buttons set before each press
     };
     const Case cases[] = {
         {"Next refused, then taken; Back returns without a new init",
@@ -308,6 +320,9 @@ TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
          {{"0 querycancel", TRUE}},
          {"0 querycancel", "0 querycancel", "0 reset"},
          0},
+        {"a disabled Next pressed through the message", {kNextPress, kCancelPress}, {},
+         {"0 next", "0 kill", "1 init", "1 setactive", "1 querycancel", "0 reset", "1 reset"}, 0, PSH_WIZARD, 0, 0},
+        {"a hidden Finish pressed through the message", {kFinishPress}, {}, {"0 finish"}, 1, PSH_WIZARD, 0, PSWIZB_NEXT},
         {"the close box", {kClose}, {}, {"0 querycancel", "0 reset 1"}, 0},
         {"restart asked for, then Finish", {kFinishPress}, {}, {"0 finish"}, ID_PSRESTARTWINDOWS, PSH_WIZARD,
          PSM_RESTARTWINDOWS},
@@ -322,11 +337,12 @@ TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
         run_.answers = c.answers;
         run_.act = [&c](HWND page, const std::string& event) {
             if (event != "0 setactive" || g_run->seen.size() != 2) return;
-            // Every press queued at once, each behind the buttons that let it be pressed.
+            // Every press queued at once, each behind the buttons it needs.
             HWND sheet = GetParent(page);
             if (c.ask) SendMessageA(sheet, c.ask, 0, 0);
             for (WPARAM press : c.presses) {
-                if (press == kFinishPress) PropSheet_SetWizButtons(sheet, PSWIZB_BACK | PSWIZB_FINISH);
+                if (c.enabled != kAsPressed) PropSheet_SetWizButtons(sheet, c.enabled);
+                else if (press == kFinishPress) PropSheet_SetWizButtons(sheet, PSWIZB_BACK | PSWIZB_FINISH);
                 else if (press == kNextPress || press == kBackPress) PropSheet_SetWizButtons(sheet, PSWIZB_BACK | PSWIZB_NEXT);
                 post(sheet, press);
             }
@@ -383,6 +399,134 @@ TEST_F(Wizard, WizardButtonsFollowTheirFlags) {
         EXPECT_EQ(hasFinish ? "next- finish cancel" : "finish cancel", afterFinishText);
         EXPECT_EQ("Close", finishText);
     }
+}
+
+// Pages made with CreatePropertySheetPageA: each keeps a copy of the whole
+// structure, data appended to it too, and calls back as it is made, shown
+// and let go; the sheet calls back before it exists, when it may still
+// change its template, and once it does. The owner is disabled meanwhile.
+// (PSP_USEREFPARENT is left out: Wine does not keep that count.)
+struct AppPage {
+    PROPSHEETPAGEA psp;
+    char marker[16];
+};
+std::vector<std::string> g_callbacks;
+
+UINT CALLBACK pageCallback(HWND window, UINT msg, PROPSHEETPAGEA* psp) {
+    const char* what[] = {"addref", "release", "create"};
+    g_callbacks.push_back(std::to_string(psp->lParam) + " " + (msg <= PSPCB_CREATE ? what[msg] : "?") +
+                          (window ? " window" : ""));
+    return 1;
+}
+
+int CALLBACK sheetCallback(HWND window, UINT msg, LPARAM lParam) {
+    if (msg == PSCB_PRECREATE) {
+        // A DLGTEMPLATE, or a DLGTEMPLATEEX (its second word 0xFFFF) with the style further on.
+        auto* words = reinterpret_cast<WORD*>(lParam);
+        auto* style = reinterpret_cast<DWORD*>(words[1] == 0xFFFF ? words + 6 : words);
+        g_callbacks.push_back(*style & WS_SYSMENU ? "precreate sysmenu" : "precreate");
+        *style &= ~static_cast<DWORD>(WS_SYSMENU);
+    }
+    if (msg == PSCB_INITIALIZED) g_callbacks.push_back(window ? "initialized window" : "initialized");
+    return 0;
+}
+
+LRESULT CALLBACK ownerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+TEST_F(Wizard, PagesKeepACopyOfTheirDescriptionAndCallBack) {
+    g_callbacks.clear();
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ownerProc;
+    wc.hInstance = contract::testModule();
+    wc.lpszClassName = "SheetOwner";
+    ASSERT_NE(0, RegisterClassExA(&wc));
+    HWND owner = CreateWindowA("SheetOwner", "Owner", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
+                               contract::testModule(), nullptr);
+    ASSERT_NE(nullptr, owner);
+
+    AppPage app[2] = {};
+    HPROPSHEETPAGE pages[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        app[i].psp.dwSize = sizeof(AppPage);
+        app[i].psp.dwFlags = PSP_USECALLBACK | PSP_USETITLE;
+        app[i].psp.hInstance = contract::testModule();
+        app[i].psp.pszTemplate = MAKEINTRESOURCEA(i == 0 ? IDD_SHEET_CHOICES : IDD_SHEET_WORK);
+        app[i].psp.pszTitle = i == 0 ? "Start" : MAKEINTRESOURCEA(IDS_CONTRACT_SHORT);
+        app[i].psp.pfnDlgProc = pageProc;
+        app[i].psp.lParam = i;
+        app[i].psp.pfnCallback = pageCallback;
+        lstrcpyA(app[i].marker, "as made");
+        pages[i] = CreatePropertySheetPageA(&app[i].psp);
+        ASSERT_NE(nullptr, pages[i]);
+    }
+    lstrcpyA(app[0].marker, "changed");
+
+    std::vector<std::string> titles;
+    std::string marker;
+    bool copied = false, ownerDisabled = false, sysMenu = true;
+    LONG_PTR pageStyle = 0, procOfPage = 0;
+    run_.act = [](HWND page, const std::string& event) {
+        if (event == "0 setactive" || event == "1 setactive") PostMessageA(page, kLook, 0, 0);
+    };
+    run_.look = [&](HWND page) {
+        HWND sheet = GetParent(page);
+        titles.push_back(title(sheet));
+        if (GetWindowLongPtrA(page, DWLP_USER) == 1) return post(sheet, PSBTN_CANCEL);
+        // The copy WM_INITDIALOG brought lives as long as the page.
+        const auto* copy = reinterpret_cast<const AppPage*>(run_.described.at(0));
+        copied = copy != &app[0];
+        marker = copy->marker;
+        pageStyle = GetWindowLongPtrA(page, GWL_STYLE);
+        procOfPage = GetWindowLongPtrA(page, DWLP_DLGPROC);
+        sysMenu = (GetWindowLongPtrA(sheet, GWL_STYLE) & WS_SYSMENU) != 0;
+        ownerDisabled = (GetWindowLongPtrA(owner, GWL_STYLE) & WS_DISABLED) != 0;
+        post(sheet, PSBTN_NEXT);
+    };
+    PROPSHEETHEADERA h = {};
+    h.dwSize = sizeof h;
+    h.dwFlags = PSH_WIZARD | PSH_USECALLBACK;
+    h.hwndParent = owner;
+    h.hInstance = contract::testModule();
+    h.pszCaption = "Removal";
+    h.nPages = 2;
+    h.phpage = pages;
+    h.pfnCallback = sheetCallback;
+    EXPECT_EQ(0, guarded(h));
+
+    EXPECT_EQ((std::vector<std::string>{"0 addref", "1 addref", "precreate sysmenu", "initialized window", "0 create",
+                                        "1 create", "0 release", "1 release"}),
+              g_callbacks);
+    EXPECT_TRUE(copied);
+    EXPECT_EQ("as made", marker);
+    EXPECT_EQ((std::vector<std::string>{"Start", "Tuner"}), titles);  // a title may name a string
+    EXPECT_FALSE(sysMenu);
+    EXPECT_TRUE(pageStyle & WS_CHILD);
+    EXPECT_FALSE(pageStyle & WS_DISABLED);  // though its template says so
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(pageProc), procOfPage);
+    EXPECT_TRUE(ownerDisabled);
+    EXPECT_FALSE(GetWindowLongPtrA(owner, GWL_STYLE) & WS_DISABLED);
+    // Window data: the owner's own, and no dialog data, as it is no dialog.
+    SetWindowLongPtrA(owner, GWLP_USERDATA, 77);
+    EXPECT_EQ(77, GetWindowLongPtrA(owner, GWLP_USERDATA));
+    SetLastError(0);
+    EXPECT_EQ(0, GetWindowLongPtrA(owner, DWLP_USER));
+    EXPECT_EQ(DWORD{ERROR_INVALID_INDEX}, GetLastError());
+
+    // A page no sheet took is the program's to destroy; one of the first
+    // version's size gets no PSPCB_ADDREF; a smaller one is refused.
+    g_callbacks.clear();
+    app[0].psp.dwSize = PROPSHEETPAGEA_V1_SIZE;
+    HPROPSHEETPAGE alone = CreatePropertySheetPageA(&app[0].psp);
+    ASSERT_NE(nullptr, alone);
+    EXPECT_TRUE(DestroyPropertySheetPage(alone));
+    EXPECT_EQ((std::vector<std::string>{"0 release"}), g_callbacks);
+    app[0].psp.dwSize = PROPSHEETPAGEA_V1_SIZE - 1;
+    EXPECT_EQ(nullptr, CreatePropertySheetPageA(&app[0].psp));
+    DestroyWindow(owner);
+    UnregisterClassA("SheetOwner", contract::testModule());
 }
 
 }  // namespace

@@ -233,7 +233,9 @@ uintptr_t makePage(const PROPSHEETPAGEA* page) {
     l.nextPage += kPageHandleStep;
     l.pages[h] = std::move(object);
     if ((copy->dwFlags & PSP_USEREFPARENT) && copy->pcRefParent) ++*copy->pcRefParent;
-    if ((copy->dwFlags & PSP_USECALLBACK) && copy->pfnCallback) copy->pfnCallback(nullptr, PSPCB_ADDREF, copy);
+    // PSPCB_ADDREF came with the structure's later versions: a first-version page does not get it.
+    if ((copy->dwFlags & PSP_USECALLBACK) && copy->pfnCallback && copy->dwSize > PROPSHEETPAGEA_V1_SIZE)
+        copy->pfnCallback(nullptr, PSPCB_ADDREF, copy);
     return h;
 }
 
@@ -493,7 +495,8 @@ LRESULT sheetMessage(sim::LiveSheet& s, UINT msg, WPARAM wParam, LPARAM lParam) 
         layoutButtons(s);
         return 0;
     case PSM_PRESSBUTTON:
-        clickButton(s.window, buttonFor(wParam));
+        // The program's press acts even on a button the user could not click.
+        press(s, buttonFor(wParam));
         return 0;
     case PSM_SETFINISHTEXTA:
         s.finishTextShown = true;
