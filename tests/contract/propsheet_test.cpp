@@ -284,6 +284,7 @@ TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
         DWORD flags = PSH_WIZARD;
         UINT ask = 0;                // sent by the first page on its first activation
         DWORD enabled = kAsPressed;  // the wizard buttons set before each press
+        std::vector<int> templates = {IDD_SHEET_CHOICES, IDD_SHEET_WORK, IDD_SHEET_DONE};
     };
     const Case cases[] = {
         {"Next refused, then taken; Back returns without a new init",
@@ -323,6 +324,9 @@ TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
         {"a disabled Next pressed through the message", {kNextPress, kCancelPress}, {},
          {"0 next", "0 kill", "1 init", "1 setactive", "1 querycancel", "0 reset", "1 reset"}, 0, PSH_WIZARD, 0, 0},
         {"a hidden Finish pressed through the message", {kFinishPress}, {}, {"0 finish"}, 1, PSH_WIZARD, 0, PSWIZB_NEXT},
+        {"a page whose template is missing is left out", {kNextPress, kCancelPress}, {},
+         {"0 next", "0 kill", "2 init", "2 setactive", "2 querycancel", "0 reset", "2 reset"}, 0, PSH_WIZARD, 0,
+         kAsPressed, {IDD_SHEET_CHOICES, 399, IDD_SHEET_DONE}},
         {"the close box", {kClose}, {}, {"0 querycancel", "0 reset 1"}, 0},
         {"restart asked for, then Finish", {kFinishPress}, {}, {"0 finish"}, ID_PSRESTARTWINDOWS, PSH_WIZARD,
          PSM_RESTARTWINDOWS},
@@ -349,7 +353,7 @@ TEST_F(Wizard, AnswersStayGoOnJumpOrRefuse) {
         };
         std::vector<std::string> seen = {"0 init", "0 setactive"};
         seen.insert(seen.end(), c.seen.begin(), c.seen.end());
-        EXPECT_EQ(c.result, show({IDD_SHEET_CHOICES, IDD_SHEET_WORK, IDD_SHEET_DONE}, c.flags));
+        EXPECT_EQ(c.result, show(c.templates, c.flags));
         EXPECT_EQ(seen, run_.seen);
     }
 }

@@ -664,18 +664,22 @@ DWORD collectPages(const PROPSHEETHEADERA& header, sim::LiveSheet& s, std::vecto
         }
         PROPSHEETPAGEA* page = pageObject(h)->page();
         sim::Module* m = wd.module(page->hInstance);
-        if (!m || m->dialogs.empty()) return ERROR_RESOURCE_TYPE_NOT_FOUND;
-        auto t = m->dialogs.find(templateKey(page->pszTemplate));
-        if (t == m->dialogs.end()) return ERROR_RESOURCE_NAME_NOT_FOUND;
+        const std::string name = templateKey(page->pszTemplate);
+        if (!m || !m->dialogs.count(name)) {
+            // A page whose template cannot be found is left out of the sheet.
+            made.erase(std::remove(made.begin(), made.end(), h), made.end());
+            releasePage(h);
+            continue;
+        }
         sim::SheetPage p;
         p.object = h;
-        p.dialog = t->second;
-        p.templateName = t->first;
+        p.dialog = m->dialogs[name];
+        p.templateName = name;
         // PSP_USETITLE overrides the template's caption.
-        p.title = (page->dwFlags & PSP_USETITLE) ? resourceText(page->pszTitle, page->hInstance) : t->second.caption;
+        p.title = (page->dwFlags & PSP_USETITLE) ? resourceText(page->pszTitle, page->hInstance) : p.dialog.caption;
         s.pages.push_back(p);
     }
-    return ERROR_SUCCESS;
+    return s.pages.empty() ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_SUCCESS;
 }
 
 int startPage(const PROPSHEETHEADERA& header, const sim::LiveSheet& s) {
