@@ -116,6 +116,24 @@ timed fuzz run_fuzz
 timed win32 run_tier win32 -DWINE_I386="$i386_mode"
 timed win64 run_tier win64 -DWINE_I386="$i386_mode"
 
+# The platform tests must be the same list in the host build and in the
+# Windows build that ran them under Wine.
+contract_list() {
+  ctest --test-dir "$1" -N -L contract 2>/dev/null | sed -nE 's/^ *Test +#[0-9]+: (contract\..*)$/\1/p' | sort
+}
+if [ "$i386_mode" = native ]; then wine_full=build/win32; else wine_full=build/win64; fi
+host_list=$(contract_list build/host)
+wine_list=$(contract_list "$wine_full")
+if [ -n "$host_list" ] && [ "$host_list" = "$wine_list" ]; then
+  echo "== contract: the same $(echo "$host_list" | wc -l) platform tests in build/host and $wine_full"
+  passed=$((passed + 1))
+else
+  echo "== contract: the platform test lists differ between build/host and $wine_full:"
+  diff <(echo "$host_list") <(echo "$wine_list")
+  failed=$((failed + 1))
+  status=1
+fi
+
 echo
 echo "all tiers: $passed passed, $failed failed"
 exit $status

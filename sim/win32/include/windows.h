@@ -132,6 +132,7 @@ typedef struct tagMSG {
 typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void (CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef BOOL (CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 typedef struct tagWNDCLASSEXA {
     UINT cbSize;
@@ -264,8 +265,10 @@ typedef struct tagACCEL { BYTE fVirt; WORD key; WORD cmd; } ACCEL, *LPACCEL;
 #define SW_SHOWNORMAL 1
 #define SW_NORMAL 1
 #define SW_SHOWMINIMIZED 2
+#define SW_SHOWNOACTIVATE 4
 #define SW_SHOW 5
 #define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
 #define SW_SHOWNA 8
 #define SW_RESTORE 9
 #define SW_SHOWDEFAULT 10
@@ -477,6 +480,7 @@ BOOL WINAPI UpdateWindow(HWND hwnd);
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title);
 HWND WINAPI FindWindowExA(HWND parent, HWND childAfter, LPCSTR className, LPCSTR title);
 HWND WINAPI GetWindow(HWND hwnd, UINT cmd);
+BOOL WINAPI EnumWindows(WNDENUMPROC proc, LPARAM lParam);
 HWND WINAPI GetDesktopWindow(void);
 HWND WINAPI GetParent(HWND hwnd);
 int WINAPI GetWindowTextA(HWND hwnd, LPSTR buffer, int size);
@@ -527,6 +531,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                               DWORD size);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LSTATUS WINAPI RegFlushKey(HKEY key);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
@@ -701,6 +706,7 @@ DWORD WINAPI CheckMenuItem(HMENU menu, UINT item, UINT flags);
 BOOL WINAPI EnableMenuItem(HMENU menu, UINT item, UINT flags);
 int WINAPI GetMenuItemCount(HMENU menu);
 BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect);
+BOOL WINAPI EndMenu(void);
 
 // kernel32: starting programs
 UINT WINAPI WinExec(LPCSTR commandLine, UINT show);

@@ -263,3 +263,16 @@ BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner
     if (chosen && notify) postCommand(wd, owner, chosen);
     return TRUE;
 }
+
+// Ends the menu that shows, as a click elsewhere would.
+BOOL WINAPI EndMenu(void) {
+    sim::World& wd = world();
+    wd.log("EndMenu", "");
+    for (sim::Modal* m : wd.modals)
+        if (m->kind == "Menu" && !m->ended) {
+            m->result = 0;
+            m->ended = true;
+            return TRUE;
+        }
+    return FALSE;
+}

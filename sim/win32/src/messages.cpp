@@ -317,7 +317,6 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     wd.messageBoxes.push_back({wd.now, owner, text ? text : "", caption ? caption : "(null)", type, 0});
     // The box is a real top-level window while it shows, titled by its caption.
     HWND box = wd.addForeignWindow("#32770", caption ? caption : "Error");
-    if (sim::Window* w = wd.window(box)) w->owner = owner;
     sim::Modal modal;
     modal.kind = "MessageBox";
     modal.window = box;
@@ -328,6 +327,17 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     }
     modal.id = ++wd.serial;
     uint64_t id = modal.id;
+    if (sim::Window* w = wd.window(box)) {
+        w->owner = owner;
+        // A program can press the box's buttons itself, as a dialog's.
+        w->onMessage = [id](sim::Window&, const sim::LoggedMessage& m) {
+            sim::Modal* shown = world().findModal(id);
+            if (shown && m.message == WM_COMMAND) {
+                shown->result = LOWORD(m.wParam);
+                shown->ended = true;
+            }
+        };
+    }
     wd.after(wd.messageBoxDelay, "the user answers the message box", [id, answer] {
         if (sim::Modal* m = world().findModal(id)) {
             m->result = answer;

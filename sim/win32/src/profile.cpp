@@ -3,7 +3,10 @@
 // Files live in World::files as text. The profile readers parse them the way
 // Windows does: names are case-insensitive and trimmed, values are trimmed
 // and lose one pair of surrounding quotes, ';' starts a comment line, the
-// first matching section and key win, and lines without '=' are not keys.
+// first matching section and key win. A section's name runs to the last ']'
+// of its line (a line without one is no section); a line without '=' is a
+// key without a value, which reads as missing and hides later keys of its
+// name.
 #include <sim/world.h>
 
 #include <algorithm>
@@ -57,6 +60,7 @@ namespace {
 struct Entry {
     std::string key;
     std::string value;
+    bool hasValue;
 };
 
 struct Section {
@@ -73,14 +77,15 @@ std::vector<Section> parseProfile(const std::string& content) {
         std::string line = sim::trim(content.substr(pos, end - pos));
         pos = end + 1;
         if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            size_t close = line.find(']');
-            sections.push_back({sim::trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)), {}});
+        size_t close = line.rfind(']');
+        if (line[0] == '[' && close != std::string::npos && close > 0) {
+            sections.push_back({sim::trim(line.substr(1, close - 1)), {}});
             continue;
         }
+        if (sections.empty()) continue;
         size_t eq = line.find('=');
-        if (eq == std::string::npos || sections.empty()) continue;  // not a key
-        sections.back().entries.push_back({sim::trim(line.substr(0, eq)), sim::trim(line.substr(eq + 1))});
+        if (eq == std::string::npos) sections.back().entries.push_back({line, "", false});
+        else sections.back().entries.push_back({sim::trim(line.substr(0, eq)), sim::trim(line.substr(eq + 1)), true});
     }
     return sections;
 }
@@ -99,12 +104,28 @@ const Section* findSection(const std::vector<Section>& sections, const std::stri
     return nullptr;
 }
 
+// The NT family keeps win.ini's [intl] in the user's registry
+// (IniFileMapping), whichever folder the file is named in: a value there
+// answers instead of the file; without one the file is read.
+bool mappedToRegistry(const std::string& section, const std::string& key, LPCSTR file, std::string* out) {
+    sim::World& w = sim::world();
+    std::string name = w.fileKey(file);
+    name.erase(0, name.rfind('\\') + 1);  // the file's own name
+    if (w.win95Family || name != "win.ini" || sim::lower(section) != "intl") return false;
+    const char kIntl[] = "HKCU\\Control Panel\\International";
+    const sim::RegValue* v = w.registry.value(kIntl, key);
+    if (!v || v->type != REG_SZ) return false;
+    *out = w.registry.string(kIntl, key);
+    return true;
+}
+
 // The value of section/key, unquoted; false when the file, section or key
 // is missing. Empty names never match.
 bool lookup(LPCSTR section, LPCSTR key, LPCSTR file, std::string* out) {
-    if (!section || !key) return false;
+    if (!section || !key || !file) return false;
     std::string sectionName = sim::trim(section), keyName = sim::lower(sim::trim(key));
     if (sectionName.empty() || keyName.empty()) return false;
+    if (mappedToRegistry(sectionName, sim::trim(key), file, out)) return true;
     const std::string* content = fileText(file);
     if (!content) return false;
     std::vector<Section> sections = parseProfile(*content);
@@ -112,6 +133,7 @@ bool lookup(LPCSTR section, LPCSTR key, LPCSTR file, std::string* out) {
     if (!s) return false;
     for (const Entry& e : s->entries) {
         if (sim::lower(e.key) != keyName) continue;
+        if (!e.hasValue) return false;
         std::string v = e.value;
         // One pair of matching quotes around the value is removed.
         if (v.size() > 1 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
@@ -197,7 +219,8 @@ DWORD profileString(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR out, DWORD siz
             if (!section) {
                 for (const Section& s : sections) names.push_back(s.name);
             } else if (const Section* s = findSection(sections, section)) {
-                for (const Entry& e : s->entries) names.push_back(e.key);
+                for (const Entry& e : s->entries)
+                    if (e.hasValue) names.push_back(e.key);
             }
         }
         if (names.empty()) {
@@ -220,7 +243,9 @@ UINT profileInt(LPCSTR section, LPCSTR key, INT def, LPCSTR file) {
     // An empty value reads like a missing one: Windows finds no characters
     // to convert and answers the default.
     if (!lookup(section, key, file, &value) || value.empty()) return static_cast<UINT>(def);
-    return profileNumber(value);
+    // The text is read through a buffer of 30 characters: only its first 29
+    // are converted.
+    return profileNumber(value.substr(0, 29));
 }
 
 const char kWinIni[] = "win.ini";

@@ -385,6 +385,12 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
         return ERROR_MORE_DATA;
     }
     if (needed) std::memcpy(data, v.data.data(), needed);
+    // A string stored without its terminator (another program may write one
+    // so) gets one after the data where the buffer has room; the size
+    // reported still counts the stored bytes only.
+    if (needed && *size > needed && v.data.back() &&
+        (v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ))
+        data[needed] = 0;
     *size = needed;
     return ERROR_SUCCESS;
 }
@@ -417,6 +423,20 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
     order.erase(std::remove_if(order.begin(), order.end(),
                                [&](const std::string& n) { return sim::lower(n) == id; }),
                 order.end());
+    return ERROR_SUCCESS;
+}
+
+// Only a key without subkeys can go; handles still open to it answer
+// ERROR_KEY_DELETED from then on.
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+    sim::world().log("RegDeleteKeyA", "key=" + keyText(key, subKey));
+    if (!subKey) return ERROR_INVALID_PARAMETER;
+    HKEY handle = nullptr;
+    if (LSTATUS status = openKey(key, subKey, DELETE, &handle)) return status;
+    RegKey* k = reg().resolve(handle);
+    reg().close(handle);
+    if (!k->parent || !k->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    reg().remove(reg().pathOf(k));
     return ERROR_SUCCESS;
 }
 

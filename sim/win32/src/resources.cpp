@@ -982,13 +982,14 @@ Module* World::module(HINSTANCE instance) {
 using sim::world;
 
 // Copies at most size-1 characters and terminates; returns the count copied.
-// A size of 0 asks for a read-only pointer to the string in the real system;
-// here it returns 0 and writes nothing.
+// A size of 0 (which asks LoadStringW for a read-only pointer to the
+// string) answers -1 here and writes nothing.
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
     sim::World& wd = world();
     wd.log("LoadStringA", "hinst=" + sim::handleText(instance) + " id=" + std::to_string(id) +
                               " size=" + std::to_string(size));
-    if (!buffer || size <= 0) return 0;
+    if (size == 0) return -1;
+    if (!buffer || size < 0) return 0;
     buffer[0] = '\0';
     sim::Module* m = wd.module(instance);
     if (!m || m->strings.empty()) {

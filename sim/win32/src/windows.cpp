@@ -191,6 +191,13 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
     }
     wd.log("DestroyWindow", sim::handleText(hwnd));
     if (!w->foreign) {
+        // The windows it owns go first.
+        std::vector<HWND> owned;
+        for (HWND h : wd.zorder)
+            if (Window* o = wd.window(h); o && o->owner == hwnd) owned.push_back(h);
+        for (HWND h : owned)
+            if (wd.window(h)) DestroyWindow(h);
+        if (!wd.window(hwnd)) return TRUE;
         SendMessageA(hwnd, WM_DESTROY, 0, 0);
         if (Window* still = wd.window(hwnd))
             for (HWND c : std::vector<HWND>(still->children)) DestroyWindow(c);
@@ -214,6 +221,10 @@ BOOL WINAPI ShowWindow(HWND hwnd, int cmd) {
     if (!w) return FALSE;
     BOOL was = w->visible ? TRUE : FALSE;
     w->visible = cmd != SW_HIDE;
+    // Shown with activation, a hidden top-level window comes on top.
+    const bool activates = cmd != SW_HIDE && cmd != SW_SHOWNOACTIVATE && cmd != SW_SHOWNA &&
+                           cmd != SW_SHOWMINNOACTIVE && cmd != SW_MINIMIZE;
+    if (!was && activates && !w->parent) bringToTop(*w);
     return was;
 }
 
@@ -263,6 +274,14 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
         return h;
     }
     return nullptr;
+}
+
+BOOL WINAPI EnumWindows(WNDENUMPROC proc, LPARAM lParam) {
+    // A snapshot: the callback may create or destroy windows.
+    const std::vector<HWND> snapshot = world().zorder;
+    for (HWND h : snapshot)
+        if (world().window(h) && !proc(h, lParam)) return FALSE;
+    return TRUE;
 }
 
 HWND WINAPI GetWindow(HWND hwnd, UINT cmd) {

@@ -260,41 +260,6 @@ TEST_F(DialogTest, MissingTemplateModuleOrOwnerFails) {
 
 // ---- the modal loop --------------------------------------------------------------------------
 
-TEST_F(DialogTest, TimerProcedureInsideTheLoopEndsTheDialog) {
-    constexpr UINT_PTR kTimer = 7;
-    constexpr UINT kPeriod = 300;
-    constexpr int kTicks = 3;
-    int ticks = 0;
-    g_handler = [](HWND h, UINT msg, WPARAM wp, LPARAM) -> INT_PTR {
-        if (msg == WM_INITDIALOG) {
-            SetTimer(h, kTimer, kPeriod, timerProc);
-            PostMessageA(h, WM_APP, 5, 0);
-        }
-        return endOnOkCancel(h, msg, wp);
-    };
-    g_timer = [&](HWND h, UINT_PTR id) {
-        EXPECT_EQ(id, kTimer);
-        if (++ticks == kTicks) {
-            EXPECT_TRUE(EndDialog(h, 42));
-        }
-    };
-    EXPECT_EQ(show(kSetting), 42);
-    EXPECT_EQ(ticks, kTicks);
-    EXPECT_EQ(w().now, kPeriod * kTicks);
-    EXPECT_TRUE(w().timers.empty());  // gone with the dialog window
-    // The posted message reached the procedure inside the loop, before any tick.
-    ASSERT_TRUE(saw(g_seen, WM_APP));
-    for (const Seen& s : g_seen)
-        if (s.msg == WM_APP) {
-            EXPECT_EQ(s.time, 0u);
-        }
-    EXPECT_EQ(w().dialogsShown.at(0).closed, kPeriod * kTicks);
-    EXPECT_EQ(w().dialogsShown.at(0).result, 42);
-    // EndDialog on a dialog that is gone fails.
-    EXPECT_FALSE(EndDialog(w().dialogsShown.at(0).handle, 1));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
-}
-
 TEST_F(DialogTest, UnansweredDialogStaysOpenUntilTheScenarioEnds) {
     w().deadline = 5000;
     // The program keeps polling while the user does nothing.
@@ -351,64 +316,6 @@ TEST_F(DialogTest, NestedDialogOpenedFromATimerProcedure) {
     ASSERT_EQ(commands(g_innerSeen).size(), 1u);
     EXPECT_EQ(commands(g_innerSeen)[0].wParam, MAKEWPARAM(IDOK, BN_CLICKED));
     EXPECT_FALSE(ownerDisabled());
-}
-
-TEST_F(DialogTest, DialogEndedUnderAMessageBoxClosesWhenTheBoxReturns) {
-    constexpr uint32_t kClick = 100;
-    HWND dialog = nullptr;
-    g_handler = [&](HWND h, UINT msg, WPARAM wp, LPARAM) -> INT_PTR {
-        if (msg == WM_INITDIALOG) {
-            dialog = h;
-            SetTimer(h, 1, 400, timerProc);
-            return TRUE;
-        }
-        if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
-            MessageBoxA(h, "Apply the change?", "Setting", MB_OK);
-            return TRUE;
-        }
-        return FALSE;
-    };
-    g_timer = [&](HWND h, UINT_PTR id) {
-        KillTimer(h, id);
-        EXPECT_EQ(sim::world().innermostModal()->kind, "MessageBox");
-        EXPECT_TRUE(EndDialog(h, 77));
-        EXPECT_TRUE(IsWindow(h));            // destroyed only when the loops unwind
-        EXPECT_FALSE(IsWindowVisible(h));
-        EXPECT_EQ(sim::world().innermostDialog(), nullptr);
-    };
-    w().after(kClick, "the user clicks OK", [] { EXPECT_TRUE(sim::world().clickDialogButton(IDOK)); });
-    EXPECT_EQ(show(kSetting), 77);
-    EXPECT_EQ(w().now, kClick + w().messageBoxDelay);
-    EXPECT_EQ(w().dialogsShown.at(0).closed, kClick + w().messageBoxDelay);
-    ASSERT_EQ(w().messageBoxes.size(), 1u);
-    EXPECT_EQ(w().messageBoxes[0].owner, dialog);
-    EXPECT_FALSE(IsWindow(dialog));
-}
-
-TEST_F(DialogTest, DestroyWindowOrQuitEndsTheLoop) {
-    g_handler = [](HWND h, UINT msg, WPARAM wp, LPARAM) -> INT_PTR {
-        if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
-            DestroyWindow(h);
-            return TRUE;
-        }
-        return msg == WM_INITDIALOG;
-    };
-    w().after(100, "the user clicks OK", [] { sim::world().clickDialogButton(IDOK); });
-    EXPECT_EQ(show(kSetting), 0);
-    EXPECT_EQ(w().now, 100u);
-    EXPECT_FALSE(ownerDisabled());
-    EXPECT_FALSE(IsWindow(w().dialogsShown.at(0).handle));
-
-    g_handler = [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR {
-        if (msg == WM_INITDIALOG) PostQuitMessage(3);
-        return TRUE;
-    };
-    EXPECT_EQ(show(kSetting), 0);
-    EXPECT_FALSE(IsWindow(w().dialogsShown.at(1).handle));
-    // The quit request is passed on to the loop outside.
-    MSG m{};
-    EXPECT_FALSE(GetMessageA(&m, nullptr, 0, 0));
-    EXPECT_EQ(m.wParam, 3u);
 }
 
 // ---- combo boxes -----------------------------------------------------------------------------

@@ -12,32 +12,12 @@ constexpr UINT kSettings = 102;
 constexpr UINT kExit = 103;
 constexpr UINT kSeparatorId = 150;
 constexpr UINT kInSubmenu = 201;
-constexpr UINT kTimerId = 7;
-constexpr UINT kTimerPeriod = 100;
 
 std::vector<UINT> g_ownerMessages;
-
-struct TimerTick {
-    DWORD time;
-    bool insideMenu;
-    BOOL nestedMenu;
-    DWORD nestedError;
-};
-std::vector<TimerTick> g_ticks;
-HMENU g_menuForNesting = nullptr;
 
 LRESULT CALLBACK ownerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     g_ownerMessages.push_back(msg);
     return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-void CALLBACK onTick(HWND hwnd, UINT, UINT_PTR, DWORD time) {
-    sim::Modal* modal = sim::world().innermostModal();
-    TimerTick tick{time, modal && modal->kind == "Menu", TRUE, 0};
-    // A menu cannot open while another one is up.
-    tick.nestedMenu = TrackPopupMenu(g_menuForNesting, TPM_RETURNCMD, 0, 0, 0, hwnd, nullptr);
-    tick.nestedError = GetLastError();
-    g_ticks.push_back(tick);
 }
 
 class MenusTest : public ::testing::Test {
@@ -45,7 +25,6 @@ protected:
     void SetUp() override {
         sim::resetWorld();
         g_ownerMessages.clear();
-        g_ticks.clear();
         WNDCLASSEXA wc{};
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = ownerProc;
@@ -122,29 +101,6 @@ TEST_F(MenusTest, ChosenItemIsPostedToTheOwnerAfterTheMenuCloses) {
     DestroyMenu(menu);
 }
 
-TEST_F(MenusTest, TimersKeepFiringWhileTheMenuIsOpen) {
-    sim::World& w = sim::world();
-    HMENU menu = trayMenu();
-    g_menuForNesting = menu;
-    w.menuDelay = 1000;
-    w.menuChoices.push_back(kOpen);
-    ASSERT_EQ(kTimerId, SetTimer(owner, kTimerId, kTimerPeriod, onTick));
-    DWORD opened = w.now;
-    EXPECT_EQ(static_cast<BOOL>(kOpen), TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, owner, nullptr));
-
-    // Every tick due before the click ran inside the menu's loop.
-    ASSERT_EQ((w.menuDelay - 1) / kTimerPeriod, g_ticks.size());
-    for (const TimerTick& t : g_ticks) {
-        EXPECT_TRUE(t.insideMenu);
-        EXPECT_GT(t.time, opened);
-        EXPECT_LT(t.time, opened + w.menuDelay);
-        EXPECT_EQ(FALSE, t.nestedMenu);
-        EXPECT_EQ(DWORD{ERROR_POPUP_ALREADY_ACTIVE}, t.nestedError);
-    }
-    EXPECT_EQ(1u, w.shownMenus.size());
-    DestroyMenu(menu);
-}
-
 TEST_F(MenusTest, ReturnCmdAnswersTheIdAndPostsNothing) {
     sim::World& w = sim::world();
     HMENU menu = trayMenu();
@@ -209,22 +165,6 @@ TEST_F(MenusTest, NoNotifyKeepsTheOwnerOutOfIt) {
     EXPECT_NE(FALSE, TrackPopupMenu(menu, TPM_NONOTIFY, 0, 0, 0, owner, nullptr));
     EXPECT_TRUE(g_ownerMessages.empty());
     EXPECT_TRUE(w.queue.empty());
-    DestroyMenu(menu);
-}
-
-TEST_F(MenusTest, TheMenuIsATopMostWindowWhileItShows) {
-    sim::World& w = sim::world();
-    HMENU menu = trayMenu();
-    HWND during = nullptr;
-    bool topmost = false;
-    w.after(100, "look at the screen", [&] {
-        during = FindWindowA("#32768", nullptr);
-        if (sim::Window* win = sim::world().window(during)) topmost = win->topmost;
-    });
-    TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, owner, nullptr);
-    EXPECT_NE(nullptr, during);
-    EXPECT_TRUE(topmost);
-    EXPECT_FALSE(IsWindow(during));
     DestroyMenu(menu);
 }
 

@@ -1,4 +1,5 @@
-// Profile files, the Windows directory and DeleteFileA in the simulation.
+// Profile files, the Windows directory and DeleteFileA in the simulation:
+// files by name, lists of names, win.ini and the call log.
 #include <sim/world.h>
 
 #include <gtest/gtest.h>
@@ -27,52 +28,9 @@ protected:
     }
 };
 
-TEST_F(ProfileTest, ParsesLikeWindows) {
-    put(kIni,
-        "; tuner settings\r\n"
-        "Orphan=before any section\r\n"
-        "  [ Tuner ]  \r\n"
-        "  Device Name  =  \"Hauppauge WinTV\"  \r\n"
-        "App = 'single' \r\n"
-        "Half=\"open\r\n"
-        "Empty=\r\n"
-        "NoEquals\r\n"
-        "  ; Key=commented\r\n"
-        "app=second\r\n"
-        "Path=C:\\a=b ; not a comment\n"
-        "[tuner]\r\n"
-        "Other=later section\r\n"
-        "[Last]\n"
-        ";Hidden=1\n"
-        "Tail=no newline");
-    DWORD n = 0;
-    EXPECT_EQ("Hauppauge WinTV", read("tuner", "device name", "x", 256, &n));
-    EXPECT_EQ(15u, n);
-    EXPECT_EQ("single", read(" TUNER ", "APP", "x"));
-    EXPECT_EQ("\"open", read("Tuner", "Half", "x"));
-    EXPECT_EQ("", read("Tuner", "Empty", "x", 256, &n));
-    EXPECT_EQ(0u, n);
-    EXPECT_EQ("x", read("Tuner", "NoEquals", "x"));
-    EXPECT_EQ("x", read("Tuner", "Key", "x"));
-    EXPECT_EQ("C:\\a=b ; not a comment", read("Tuner", "Path", "x"));
-    EXPECT_EQ("x", read("Tuner", "Other", "x"));  // the first [tuner] wins
-    EXPECT_EQ("x", read("Tuner", "Orphan", "x"));
-    EXPECT_EQ("no newline", read("last", "tail", "x"));
-    char keys[16];
-    EXPECT_EQ(5u, GetPrivateProfileStringA("Last", nullptr, "", keys, sizeof keys, kIni));
-    EXPECT_EQ(0, std::memcmp(keys, "Tail\0\0", 6));
-}
-
-TEST_F(ProfileTest, MissingPiecesGiveTheDefault) {
+// Files are named without regard to case or the kind of slash.
+TEST_F(ProfileTest, FilesAreFoundByName) {
     put(kIni, "[Tuner]\nChannel=5\n");
-    DWORD n = 99;
-    EXPECT_EQ("dflt", read("Tuner", "Volume", "dflt", 256, &n));
-    EXPECT_EQ(4u, n);
-    EXPECT_EQ("", read("Tuner", "Volume", nullptr, 256, &n));
-    EXPECT_EQ(0u, n);
-    EXPECT_EQ("one two", read("Tuner", "Volume", "one two  ", 256, &n));  // trailing blanks go
-    EXPECT_EQ(7u, n);
-    EXPECT_EQ("d", read("Other", "Channel", "d"));
     EXPECT_EQ("d", read("", "Channel", "d"));
     EXPECT_EQ("d", read("Tuner", "", "d"));
     EXPECT_EQ("d", read("Tuner", "Channel", "d", 256, nullptr, "C:\\Tuner\\absent.ini"));
@@ -87,20 +45,10 @@ TEST_F(ProfileTest, MissingPiecesGiveTheDefault) {
     EXPECT_EQ(9u, GetPrivateProfileIntA("Tuner", "Channel", 0, "Tuner.ini"));
 }
 
-TEST_F(ProfileTest, TruncationReturnValues) {
-    put(kIni, "[section1]\nname1=val1\nname2=\"val2\"\nname4=a\n[section2]\n");
-    DWORD n = 0;
-    EXPECT_EQ("val1", read("section1", "name1", "default", 5, &n));
-    EXPECT_EQ(4u, n);
-    EXPECT_EQ("val", read("section1", "name1", "default", 4, &n));
-    EXPECT_EQ(3u, n);
-    EXPECT_EQ("va", read("section1", "name2", "default", 3, &n));  // quotes gone before cutting
-    EXPECT_EQ(2u, n);
-    EXPECT_EQ("", read("section1", "name4", "default", 1, &n));
-    EXPECT_EQ(0u, n);
-    EXPECT_EQ("def", read("section1", "none", "default", 4, &n));
-    EXPECT_EQ(3u, n);
-
+// Lists of names as Windows cuts them; Wine cuts them otherwise (its own
+// tests mark these as not yet matched), and the programs read none.
+TEST_F(ProfileTest, ListsOfNames) {
+    put(kIni, "[section1]\nname1=val1\nname2=\"val2\"\nname4=a\nnovalue\n[section2]\n");
     char buf[32] = "kumquat";
     EXPECT_EQ(0u, GetPrivateProfileStringA("section1", "name1", "default", buf, 0, kIni));
     EXPECT_STREQ("kumquat", buf);
@@ -121,49 +69,6 @@ TEST_F(ProfileTest, TruncationReturnValues) {
     EXPECT_EQ(0, std::memcmp(buf, "name1\0name2\0na\0\0Z", 17));
     EXPECT_EQ(18u, GetPrivateProfileStringA("SECTION1", nullptr, "d", buf, sizeof buf, kIni));
     EXPECT_EQ(0, std::memcmp(buf, "name1\0name2\0name4\0\0", 19));
-}
-
-TEST_F(ProfileTest, TenThousandCharacterLines) {
-    std::string longValue(10000, 'v');
-    std::string longName(10000, 'k');
-    put(kIni, "[Tuner]\n" + longName + "\nLong=" + longValue + "\r\n" + longName + "=x\nAfter=1\n");
-    DWORD n = 0;
-    EXPECT_EQ(std::string(63, 'v'), read("Tuner", "Long", "d", 64, &n));
-    EXPECT_EQ(63u, n);
-    EXPECT_EQ(longValue, read("Tuner", "Long", "d", 10001, &n));
-    EXPECT_EQ(10000u, n);
-    EXPECT_EQ(std::string(9999, 'v'), read("Tuner", "Long", "d", 10000, &n));
-    EXPECT_EQ(9999u, n);
-    EXPECT_EQ("x", read("Tuner", longName.c_str(), "d"));
-    EXPECT_EQ(1u, GetPrivateProfileIntA("Tuner", "After", 0, kIni));
-    // Key list: the line without '=' is no key; the long key is cut.
-    char list[32];
-    EXPECT_EQ(30u, GetPrivateProfileStringA("Tuner", nullptr, "d", list, sizeof list, kIni));
-    EXPECT_EQ("Long", std::string(list));
-    EXPECT_EQ(std::string(25, 'k'), std::string(list + 5));
-    EXPECT_EQ('\0', list[31]);
-}
-
-TEST_F(ProfileTest, IntParsing) {
-    put(kIni,
-        "[Remote]\nA=81\nB=7a\nC=\nD=-3\nE=0x1F\nF=abc\nG=+5\nH=4294967297\nI=\"12\"\nJ= 42 \nK=0x\n");
-    auto get = [](const char* key, INT def = 99) {
-        return static_cast<int>(GetPrivateProfileIntA("Remote", key, def, kIni));
-    };
-    EXPECT_EQ(81, get("A"));
-    EXPECT_EQ(7, get("B"));
-    EXPECT_EQ(99, get("C"));  // an empty value reads as the default
-    EXPECT_EQ(-3, get("D"));
-    EXPECT_EQ(0xFFFFFFFDu, GetPrivateProfileIntA("Remote", "D", 0, kIni));
-    EXPECT_EQ(31, get("E"));
-    EXPECT_EQ(0, get("F"));
-    EXPECT_EQ(5, get("G"));
-    EXPECT_EQ(1, get("H"));  // wraps modulo 2^32
-    EXPECT_EQ(12, get("I"));
-    EXPECT_EQ(42, get("J"));
-    EXPECT_EQ(0, get("K"));
-    EXPECT_EQ(-1, get("Missing", -1));
-    EXPECT_EQ(-1, static_cast<int>(GetPrivateProfileIntA("Remote", "A", -1, "C:\\absent.ini")));
 }
 
 TEST_F(ProfileTest, WinIniAndWindowsDirectory) {

@@ -1,9 +1,9 @@
-// The simulated registry: advapi32 size and error semantics, handles, access.
+// The simulated registry: its call log, handle counts, scripted removals and
+// denied keys.
 #include <sim/world.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,60 +22,6 @@ protected:
         return key;
     }
 };
-
-TEST_F(RegistryTest, QueryValueSizeSemantics) {
-    reg().setString(kVendor, "DefaultTVAPP", "abc");
-    reg().setRaw(kVendor, "Bare", REG_SZ, {'a', 'b'});
-    reg().setRaw(kVendor, "Blob", REG_BINARY, {0, 1, 0, 2, 0});
-    reg().setDword(kVendor, "Port", 0x12345678);
-    HKEY key = openVendor();
-
-    DWORD type = 0, size = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "DefaultTVAPP", nullptr, &type, nullptr, &size));
-    EXPECT_EQ(DWORD{REG_SZ}, type);
-    EXPECT_EQ(4u, size);
-
-    char buf[8];
-    std::memset(buf, 'Z', sizeof buf);
-    size = 4;  // exact fit, terminator included
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "DefaultTVAPP", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
-    EXPECT_EQ(4u, size);
-    EXPECT_STREQ("abc", buf);
-
-    std::memset(buf, 'Z', sizeof buf);
-    size = 3;  // one byte short: size reports the need, buffer untouched
-    type = 0;
-    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "DefaultTVAPP", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
-    EXPECT_EQ(4u, size);
-    EXPECT_EQ(DWORD{REG_SZ}, type);
-    EXPECT_EQ(std::string(8, 'Z'), std::string(buf, 8));
-
-    std::memset(buf, 'Z', sizeof buf);
-    size = sizeof buf;  // a string stored without a terminator comes back without one
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Bare", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
-    EXPECT_EQ(2u, size);
-    EXPECT_EQ("abZ", std::string(buf, 3));
-
-    BYTE blob[5] = {9, 9, 9, 9, 9};
-    size = sizeof blob;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Blob", nullptr, &type, blob, &size));
-    EXPECT_EQ(DWORD{REG_BINARY}, type);
-    EXPECT_EQ(std::vector<BYTE>({0, 1, 0, 2, 0}), std::vector<BYTE>(blob, blob + 5));
-
-    DWORD port = 0;
-    size = sizeof port;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Port", nullptr, &type, reinterpret_cast<BYTE*>(&port), &size));
-    EXPECT_EQ(0x12345678u, port);
-    EXPECT_EQ(DWORD{REG_DWORD}, type);
-
-    size = sizeof buf;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "Missing", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, nullptr, nullptr, nullptr, nullptr, &size));  // no default value
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExA(key, "Port", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), nullptr));
-
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-    EXPECT_EQ(0u, reg().openHandles());
-}
 
 TEST_F(RegistryTest, CreateSetDeleteAndCallLog) {
     HKEY key = nullptr;
@@ -140,37 +86,6 @@ TEST_F(RegistryTest, NamesAreCaseInsensitiveAndKeepFirstSpelling) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(h));
 }
 
-TEST_F(RegistryTest, EnumerationIsSortedWithSizeErrors) {
-    for (const char* name : {"zeta", "Alpha", "mid"}) reg().create(std::string(kVendor) + "\\" + name);
-    HKEY key = openVendor();
-    std::vector<std::string> names;
-    char name[16];
-    DWORD size = 0;
-    for (DWORD i = 0;; ++i) {
-        size = sizeof name;
-        LSTATUS status = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        ASSERT_EQ(ERROR_SUCCESS, status);
-        EXPECT_EQ(std::strlen(name), size);  // length without the terminator
-        names.push_back(name);
-        ASSERT_LT(i, 10u);
-    }
-    EXPECT_EQ((std::vector<std::string>{"Alpha", "mid", "zeta"}), names);
-
-    std::memset(name, 'Z', sizeof name);
-    size = 5;  // "Alpha" needs six with its terminator
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(5u, size);
-    EXPECT_EQ('Z', name[0]);
-    size = 6;
-    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_STREQ("Alpha", name);
-    EXPECT_EQ(5u, size);
-    size = sizeof name;
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(key, 99, name, &size, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-}
-
 TEST_F(RegistryTest, HandlesAreCountedAndSurviveKeyRemoval) {
     reg().setDword(std::string(kVendor) + "\\Pad", "Port", 1);
     HKEY vendor = openVendor();
@@ -185,7 +100,7 @@ TEST_F(RegistryTest, HandlesAreCountedAndSurviveKeyRemoval) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));  // predefined: a no-op
     EXPECT_EQ(2u, reg().openHandles());
 
-    HKEY missing = reinterpret_cast<HKEY>(1);
+    HKEY missing = reinterpret_cast<HKEY>(1);  // Windows clears it; Wine 8 leaves it
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(vendor, "Nope", 0, KEY_READ, &missing));
     EXPECT_EQ(nullptr, missing);
     EXPECT_EQ(2u, reg().openHandles());
@@ -226,25 +141,14 @@ TEST_F(RegistryTest, DeniedKeysRefuseOpenAndWrite) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(key, "Mode"));
     EXPECT_EQ("old", reg().string(kVendor, "Mode"));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-
-    // A handle opened for reading cannot write even where writing is allowed.
-    reg().setString("HKCU\\Software\\Vendor", "Mode", "old");
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vendor", 0, KEY_READ, &key));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(key, "Mode", 0, REG_SZ, text, sizeof text));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vendor", 0, KEY_WRITE, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Mode", 0, REG_SZ, text, sizeof text));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-    EXPECT_EQ("new", reg().string("HKCU\\Software\\Vendor", "Mode"));
     EXPECT_EQ(0u, reg().openHandles());
 }
 
-// The platform's limits: a key name (one part of a path) of 255 characters,
-// a value name of 16,383. Longer ones are refused and nothing is created; a
-// name at the limit is stored, read back and enumerated through a 256-byte
-// buffer, so a program's 256-byte name buffer holds every key name the
-// system lets a program make.
-TEST_F(RegistryTest, NamesAtAndBeyondThePlatformLimits) {
+// The documented limit of a key name (one part of a path) is 255 characters,
+// so a program's 256-byte name buffer holds every key name the system lets
+// a program make; a longer one is refused and nothing is created. (Wine 8
+// accepts 256 characters.)
+TEST_F(RegistryTest, KeyNamesBeyondTheLimitAreRefused) {
     const std::string longest(255, 'k'), tooLong(256, 'k');
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Vendor\\" + tooLong).c_str(), 0,
@@ -259,20 +163,7 @@ TEST_F(RegistryTest, NamesAtAndBeyondThePlatformLimits) {
     for (int i = 0; i < 8; ++i) path += (i ? "\\" : "") + std::string(200, static_cast<char>('a' + i));
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deep, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(deep));
-
-    const BYTE data[] = "v";
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, std::string(16383, 'n').c_str(), 0, REG_SZ, data, sizeof data));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, std::string(16384, 'n').c_str(), 0, REG_SZ, data, sizeof data));
-    EXPECT_EQ(1u, reg().find("HKLM\\SOFTWARE\\Vendor\\" + longest)->values.size());
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-
-    HKEY vendor = openVendor();
-    char name[256];
-    DWORD size = sizeof name;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(vendor, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(longest, name);
-    EXPECT_EQ(255u, size);
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(vendor));
     EXPECT_EQ(0u, reg().openHandles());
 }
 
