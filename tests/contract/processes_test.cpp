@@ -72,7 +72,7 @@ TEST_F(Processes, CommandLineNamingNoProgramFails) {
     }
 }
 
-class Version : public Contract {};
+using Version = Contract;
 
 // The agent tells the Windows 95 family by GetVersion's high bit, the wizard
 // by GetVersionExA's platform: the two answers must agree.
