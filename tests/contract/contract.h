@@ -28,7 +28,8 @@ std::string filePath(const std::string& name);
 void writeFile(const std::string& path, const std::string& bytes);
 
 // A command line that starts a program which runs `ms` milliseconds and
-// then exits with `exitCode`.
+// then exits with `exitCode`. The program's path holds a space and is
+// quoted, as the uninstall command lines the wizard runs are.
 std::string childCommand(DWORD exitCode, DWORD ms);
 
 // The friendly name of the capture box registered as a video input device.

@@ -11,7 +11,7 @@ namespace {
 
 HINSTANCE g_module = nullptr;
 const char kFolder[] = "C:\\ContractTests";
-const char kChild[] = "C:\\ContractTests\\child.exe";
+const char kChild[] = "C:\\ContractTests\\child program.exe";
 
 }  // namespace
 

@@ -69,10 +69,14 @@ std::string childCommand(DWORD exitCode, DWORD ms) {
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     if (n == 0 || n >= sizeof self) return "";
+    // A copy under a name with a space, as uninstall command lines name
+    // programs under "Program Files"; the first start of a test makes it.
+    const std::string child = filePath("child program.exe");
+    if (!CopyFileA(self, child.c_str(), TRUE) && GetLastError() != ERROR_FILE_EXISTS) return "";
     char args[64];
     std::snprintf(args, sizeof args, " --child=%lu,%lu", static_cast<unsigned long>(exitCode),
                   static_cast<unsigned long>(ms));
-    return std::string("\"") + self + "\"" + args;
+    return "\"" + child + "\"" + args;
 }
 
 const char* captureBoxName() { return "USB 2800 Video"; }

@@ -337,8 +337,11 @@ public:
 private:
     HRESULT read(LPCOLESTR name, VARIANT* value) {
         if (!name || !value) return E_POINTER;
-        if (!sameName(name, kFriendlyName)) return E_INVALIDARG;
+        // The bag is the device's registry key: a value it lacks is not found.
+        if (!sameName(name, kFriendlyName)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         if (FAILED(device_->nameReadable)) return device_->nameReadable;
+        // A type asked for must be the one stored; VT_EMPTY takes whatever it is.
+        if (value->vt != VT_EMPTY && value->vt != device_->nameType) return E_INVALIDARG;
         VARIANT answer;
         std::memset(&answer, 0, sizeof answer);
         answer.vt = device_->nameType;
@@ -372,7 +375,7 @@ public:
                 if (riid == IID_IPropertyBag || riid == IID_IUnknown)
                     *out = static_cast<IPropertyBag*>(create<PropertyBag>(device_));
                 else
-                    hr = E_NOINTERFACE;
+                    hr = MK_E_NOSTORAGE;  // a device's only storage is its property bag
             }
         }
         world().log("BindToStorage", who() + " iid=" + guidText(riid) + " " + hrText(hr));
@@ -504,14 +507,13 @@ public:
     }
 };
 
-HRESULT initialize(const char* api, LPVOID reserved, DWORD apartment) {
+// The reserved argument is not looked at: the system takes any value.
+HRESULT initialize(const char* api, DWORD apartment) {
     World& w = world();
     ++w.coInitializeCalls;
     ComLedger& l = ledger(w);
     HRESULT hr;
-    if (reserved)
-        hr = E_INVALIDARG;
-    else if (FAILED(w.coInitializeResult))
+    if (FAILED(w.coInitializeResult))
         hr = w.coInitializeResult;
     else if (w.comInitDepth > 0 && l.apartment != apartment)
         hr = RPC_E_CHANGED_MODE;  // not an initialisation: must not be balanced
@@ -562,12 +564,12 @@ using sim::world;
 
 // ---- COM runtime ----------------------------------------------------------------------------
 
-HRESULT WINAPI CoInitialize(LPVOID reserved) {
-    return sim::initialize("CoInitialize", reserved, COINIT_APARTMENTTHREADED);
+HRESULT WINAPI CoInitialize(LPVOID) {
+    return sim::initialize("CoInitialize", COINIT_APARTMENTTHREADED);
 }
 
-HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit) {
-    return sim::initialize("CoInitializeEx", reserved, coInit & COINIT_APARTMENTTHREADED);
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD coInit) {
+    return sim::initialize("CoInitializeEx", coInit & COINIT_APARTMENTTHREADED);
 }
 
 void WINAPI CoUninitialize(void) {

@@ -1,9 +1,15 @@
 // Version answers, the last-error value and the process pseudo handle.
 #include <sim/world.h>
 
+#include <cstring>
+
 namespace {
 // GetVersion's high bit tells the Windows 95 family from NT.
 constexpr DWORD kWin95FamilyBit = 0x80000000u;
+// OSVERSIONINFOEXA: OSVERSIONINFOA and then service pack numbers, suite
+// mask, product type and a reserved byte.
+constexpr DWORD kVersionInfoExSize = sizeof(OSVERSIONINFOA) + 8;
+constexpr BYTE kNtWorkstation = 1;  // wProductType VER_NT_WORKSTATION
 // GetCurrentProcess always answers this pseudo handle.
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 }  // namespace
@@ -19,8 +25,14 @@ DWORD WINAPI GetVersion(void) {
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
     sim::World& w = sim::world();
-    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+    if (!info) {
         w.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    // The structure or its extended form; any other size is too small for the answer.
+    const DWORD size = info->dwOSVersionInfoSize;
+    if (size != sizeof(OSVERSIONINFOA) && size != kVersionInfoExSize) {
+        w.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
     info->dwMajorVersion = w.majorVersion;
@@ -35,6 +47,11 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
         info->dwBuildNumber = w.buildNumber;
     }
     info->szCSDVersion[0] = '\0';
+    if (size == kVersionInfoExSize) {
+        BYTE* extended = reinterpret_cast<BYTE*>(info + 1);
+        std::memset(extended, 0, kVersionInfoExSize - sizeof(OSVERSIONINFOA));
+        if (!w.win95Family) extended[6] = kNtWorkstation;
+    }
     return TRUE;
 }
 

@@ -13,32 +13,6 @@ protected:
     void SetUp() override { sim::resetWorld(); }
 };
 
-TEST_F(SystemTest, VersionOfNtFamily) {
-    sim::World& w = sim::world();
-    w.majorVersion = 5;
-    w.minorVersion = 1;
-    w.buildNumber = 2600;
-    EXPECT_EQ(0x0A280105u, GetVersion());
-    EXPECT_EQ(0u, GetVersion() & 0x80000000u);
-
-    OSVERSIONINFOA info;
-    std::memset(&info, 0xAB, sizeof info);
-    info.dwOSVersionInfoSize = sizeof info;
-    ASSERT_TRUE(GetVersionExA(&info));
-    EXPECT_EQ(DWORD{VER_PLATFORM_WIN32_NT}, info.dwPlatformId);
-    EXPECT_EQ(5u, info.dwMajorVersion);
-    EXPECT_EQ(1u, info.dwMinorVersion);
-    EXPECT_EQ(2600u, info.dwBuildNumber);
-    EXPECT_STREQ("", info.szCSDVersion);
-
-    // Any other size is refused and nothing is filled in.
-    std::memset(&info, 0, sizeof info);
-    info.dwOSVersionInfoSize = sizeof info + 8;
-    EXPECT_FALSE(GetVersionExA(&info));
-    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
-    EXPECT_EQ(0u, info.dwMajorVersion);
-}
-
 TEST_F(SystemTest, VersionOf95Family) {
     sim::World& w = sim::world();
     w.win95Family = true;

@@ -237,9 +237,10 @@ Module parseResourceScript(const std::string& text, const std::string& name);
 struct CaptureDeviceEntry {
     std::string friendlyName;  // ANSI text; the property bag hands it out as a wide BSTR
     CLSID category = CLSID_VideoInputDeviceCategory;  // the category it is listed under
-    // IPropertyBag::Read of "FriendlyName": its result, and on success the
-    // type of the value it hands back whatever type was asked for (the bag
-    // does not coerce): VT_BSTR the name, VT_I4 `nameNumber`, VT_EMPTY nothing.
+    // IPropertyBag::Read of "FriendlyName": its result, and the type of the
+    // value stored: VT_BSTR the name, VT_I4 `nameNumber`, VT_EMPTY nothing.
+    // The bag does not coerce: asked for another type than the stored one
+    // (other than VT_EMPTY, "any") it answers E_INVALIDARG.
     HRESULT nameReadable = S_OK;
     VARTYPE nameType = VT_BSTR;
     LONG nameNumber = 0;
