@@ -9,17 +9,18 @@
 // the page's copy of its PROPSHEETPAGEA); they are children of the sheet.
 //
 // The sheet talks to the active page with WM_NOTIFY (a PSHNOTIFY from the
-// sheet, idFrom 0). A page answers through DWLP_MSGRESULT, or with the
-// value its procedure returns (other than TRUE): 0 goes on, -1 stays, a
-// page's resource id goes to that page. Wizard moves send PSN_WIZNEXT or
-// PSN_WIZBACK to the page, then PSN_KILLACTIVE, then PSN_SETACTIVE to the
-// new one (-1 there skips it, in the direction of travel). Finish sends
-// PSN_WIZFINISH; Cancel sends PSN_QUERYCANCEL to the active page and then
-// PSN_RESET to every page created.
+// sheet, idFrom 0). A page answers through DWLP_MSGRESULT alone: 0 goes on,
+// -1 stays, a page's resource id goes to that page. Wizard moves send
+// PSN_WIZNEXT or PSN_WIZBACK to the page, then PSN_KILLACTIVE, hide it, then
+// send PSN_SETACTIVE to the new one (-1 there skips it, in the direction of
+// travel), which shows once it accepted. Finish sends PSN_WIZFINISH; Cancel
+// sends PSN_QUERYCANCEL to the active page and then PSN_RESET to every page
+// created.
 //
 // Wizard buttons start as Back and Next enabled; PSM_SETWIZBUTTONS changes
 // them, and PSWIZB_FINISH or PSWIZB_DISABLEDFINISH shows Finish in place of
-// Next (beside it with PSH_WIZARDHASFINISH).
+// Next (beside it with PSH_WIZARDHASFINISH, where Finish is enabled unless
+// PSWIZB_DISABLEDFINISH says otherwise).
 #include <sim/world.h>
 #include <commctrl.h>
 
@@ -232,7 +233,9 @@ uintptr_t makePage(const PROPSHEETPAGEA* page) {
     l.nextPage += kPageHandleStep;
     l.pages[h] = std::move(object);
     if ((copy->dwFlags & PSP_USEREFPARENT) && copy->pcRefParent) ++*copy->pcRefParent;
-    if ((copy->dwFlags & PSP_USECALLBACK) && copy->pfnCallback) copy->pfnCallback(nullptr, PSPCB_ADDREF, copy);
+    // PSPCB_ADDREF came with the structure's later versions: a first-version page does not get it.
+    if ((copy->dwFlags & PSP_USECALLBACK) && copy->pfnCallback && copy->dwSize > PROPSHEETPAGEA_V1_SIZE)
+        copy->pfnCallback(nullptr, PSPCB_ADDREF, copy);
     return h;
 }
 
@@ -300,9 +303,9 @@ void layoutButtons(sim::LiveSheet& s) {
     }
     const bool finishInPlace = (s.buttons & (PSWIZB_FINISH | PSWIZB_DISABLEDFINISH)) != 0;
     const bool alwaysFinish = (s.flags & PSH_WIZARDHASFINISH) != 0;
-    const bool finishOn = (s.buttons & PSWIZB_FINISH) && !(s.buttons & PSWIZB_DISABLEDFINISH);
+    const bool finishOn = (s.buttons & PSWIZB_FINISH || alwaysFinish) && !(s.buttons & PSWIZB_DISABLEDFINISH);
     setButton(s.window, kBackId, !s.finishTextShown, (s.buttons & PSWIZB_BACK) != 0);
-    setButton(s.window, kNextId, !s.finishTextShown && (!finishInPlace || alwaysFinish), (s.buttons & PSWIZB_NEXT) != 0);
+    setButton(s.window, kNextId, alwaysFinish || (!s.finishTextShown && !finishInPlace), (s.buttons & PSWIZB_NEXT) != 0);
     setButton(s.window, kFinishId, s.finishTextShown || finishInPlace || alwaysFinish, s.finishTextShown || finishOn);
     setButton(s.window, IDCANCEL, true, !s.cancelToClose);
 }
@@ -357,6 +360,10 @@ void showPage(sim::LiveSheet& s, int index) {
 // that accepts PSN_SETACTIVE. False when none does (the active page stays).
 bool activate(sim::LiveSheet& s, int index, int direction) {
     const int count = static_cast<int>(s.pages.size());
+    // The page that let go is hidden before another one hears PSN_SETACTIVE.
+    Window* old = s.active >= 0 ? world().window(s.pages[s.active].window) : nullptr;
+    const bool oldShown = old && old->visible;
+    if (old) old->visible = false;
     for (int tries = 0; tries <= count && index >= 0 && index < count; ++tries) {
         if (!createPage(s, index)) {
             index += direction;
@@ -374,6 +381,7 @@ bool activate(sim::LiveSheet& s, int index, int direction) {
         }
         index = named;
     }
+    if (old && world().window(s.pages[s.active].window) == old) old->visible = oldShown;
     return false;
 }
 
@@ -412,10 +420,11 @@ void finish(sim::LiveSheet& s) {
     close(s, s.restart ? s.restart : 1);
 }
 
+// A restart asked for is reported even when the user cancels.
 void cancel(sim::LiveSheet& s, bool closeBox) {
     if (notify(s, s.active, PSN_QUERYCANCEL) != 0) return;
     for (size_t i = 0; i < s.pages.size(); ++i) notify(s, static_cast<int>(i), PSN_RESET, closeBox ? TRUE : FALSE);
-    close(s, 0);
+    close(s, s.restart);
 }
 
 // OK on a sheet: the active page lets go, every page created applies.
@@ -486,7 +495,8 @@ LRESULT sheetMessage(sim::LiveSheet& s, UINT msg, WPARAM wParam, LPARAM lParam) 
         layoutButtons(s);
         return 0;
     case PSM_PRESSBUTTON:
-        clickButton(s.window, buttonFor(wParam));
+        // The program's press acts even on a button the user could not click.
+        press(s, buttonFor(wParam));
         return 0;
     case PSM_SETFINISHTEXTA:
         s.finishTextShown = true;
@@ -546,7 +556,7 @@ LRESULT CALLBACK sheetWindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
 
 // A page's window: its dialog procedure, then the dialog manager. A handled
 // notification answers with DWLP_MSGRESULT when the procedure set it, else
-// with what the procedure returned (TRUE meaning 0).
+// 0: the value the procedure returns only says it handled the notification.
 LRESULT CALLBACK pageWindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     sim::World& wd = world();
     auto pw = ledger().pageWindows.find(key(h));
@@ -557,7 +567,7 @@ LRESULT CALLBACK pageWindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) 
     if (handled && msg != WM_NCDESTROY) {
         auto data = wd.dialogData.find(key(h));
         if (data != wd.dialogData.end() && data->second.msgResultSet) return data->second.msgResult;
-        return msg == WM_NOTIFY && handled == TRUE ? 0 : handled;
+        return msg == WM_NOTIFY ? 0 : handled;
     }
     return wd.defaultDialogMessage(h, msg, wParam, lParam);
 }
@@ -654,18 +664,22 @@ DWORD collectPages(const PROPSHEETHEADERA& header, sim::LiveSheet& s, std::vecto
         }
         PROPSHEETPAGEA* page = pageObject(h)->page();
         sim::Module* m = wd.module(page->hInstance);
-        if (!m || m->dialogs.empty()) return ERROR_RESOURCE_TYPE_NOT_FOUND;
-        auto t = m->dialogs.find(templateKey(page->pszTemplate));
-        if (t == m->dialogs.end()) return ERROR_RESOURCE_NAME_NOT_FOUND;
+        const std::string name = templateKey(page->pszTemplate);
+        if (!m || !m->dialogs.count(name)) {
+            // A page whose template cannot be found is left out of the sheet.
+            made.erase(std::remove(made.begin(), made.end(), h), made.end());
+            releasePage(h);
+            continue;
+        }
         sim::SheetPage p;
         p.object = h;
-        p.dialog = t->second;
-        p.templateName = t->first;
+        p.dialog = m->dialogs[name];
+        p.templateName = name;
         // PSP_USETITLE overrides the template's caption.
-        p.title = (page->dwFlags & PSP_USETITLE) ? resourceText(page->pszTitle, page->hInstance) : t->second.caption;
+        p.title = (page->dwFlags & PSP_USETITLE) ? resourceText(page->pszTitle, page->hInstance) : p.dialog.caption;
         s.pages.push_back(p);
     }
-    return ERROR_SUCCESS;
+    return s.pages.empty() ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_SUCCESS;
 }
 
 int startPage(const PROPSHEETHEADERA& header, const sim::LiveSheet& s) {
