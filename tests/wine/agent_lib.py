@@ -27,7 +27,7 @@ import install as tvinstall  # noqa: E402
 import boxlog  # noqa: E402
 import register  # noqa: E402
 import tvlog  # noqa: E402
-from winelib import RegFile, check, split_hive, wait_until  # noqa: E402
+from winelib import check, save_registry as save_registry_files, wait_until  # noqa: E402
 
 REMOTE = os.path.join(BOXSIM_DIR, 'remote')
 
@@ -297,16 +297,9 @@ class Stub:
 
 def save_registry(t, values):
     """Writes [(key, name, value)] straight into the prefix's registry
-    files, each file read and written once. No Wine process may run yet."""
+    files. No Wine process may run yet."""
     check(not getattr(t.prefix, '_server_may_run', False), 'the registry files are written while Wine runs')
-    files = {}
-    for key, name, value in values:
-        filename, rest = split_hive(key)
-        if filename not in files:
-            files[filename] = RegFile(os.path.join(t.prefix.path, filename))
-        files[filename].set(rest, name, value)
-    for reg in files.values():
-        reg.save()
+    save_registry_files(t.prefix.path, values)
 
 
 def setup(t, roles=(), unregistered=(), settings=None, user_values=(), model=MODEL, quiet=False):

@@ -42,26 +42,6 @@ def load(state):
     return machine, winelib.wine_env(machine['prefix'], arch, machine['display']), arch
 
 
-def start_xvfb(state):
-    """An X server that outlives this process; its pid goes into the state."""
-    read_fd, write_fd = os.pipe()
-    log = open(os.path.join(state, 'xvfb.log'), 'ab')
-    proc = subprocess.Popen(
-        ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', '%dx%dx24' % winelib.DESKTOP_SIZE,
-         '-nolisten', 'tcp'],
-        pass_fds=[write_fd], stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-        start_new_session=True)
-    os.close(write_fd)
-    number = b''
-    with os.fdopen(read_fd, 'rb', buffering=0) as pipe:
-        while not number.endswith(b'\n'):
-            chunk = pipe.read(16)
-            if not chunk:
-                raise RuntimeError('Xvfb did not start (see %s/xvfb.log)' % state)
-            number += chunk
-    return proc.pid, ':' + number.decode().strip()
-
-
 def cleanup(state):
     try:
         machine, env, _ = load(state)
@@ -85,9 +65,10 @@ def setup(state, args):
     shutil.rmtree(state, ignore_errors=True)
     os.makedirs(state)
     started = time.monotonic()
-    xvfb, display = start_xvfb(state)
+    xvfb = winelib.Xvfb(os.path.join(state, 'xvfb.log'), detached=True)
+    display = xvfb.display
     prefix_path = os.path.join(state, 'prefix')
-    machine = {'arch': arch.name, 'prefix': prefix_path, 'display': display, 'xvfb': xvfb}
+    machine = {'arch': arch.name, 'prefix': prefix_path, 'display': display, 'xvfb': xvfb.proc.pid}
     with open(state_file(state), 'w') as f:
         json.dump(machine, f)
 
@@ -98,14 +79,7 @@ def setup(state, args):
     dll = prefix.install(programs['boxsim'], BOX_DIR)
     # The box's registration goes into the registry files before any Wine
     # process starts (and so before the server reads them).
-    files = {}
-    for key, name, value in register.registry_entries(dll, BOX_NAME, quiet=True):
-        filename, rest = winelib.split_hive(key)
-        if filename not in files:
-            files[filename] = winelib.RegFile(os.path.join(prefix_path, filename))
-        files[filename].set(rest, name, value)
-    for reg in files.values():
-        reg.save()
+    winelib.save_registry(prefix_path, register.registry_entries(dll, BOX_NAME, quiet=True))
     # The server stays up until cleanup: each test then pays for its own
     # process alone.
     env = winelib.wine_env(prefix_path, arch, display)

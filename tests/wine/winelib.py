@@ -191,14 +191,17 @@ def wine_version():
 class Xvfb:
     """An X server on a display number it picks itself (-displayfd)."""
 
-    def __init__(self, log_path, size=DESKTOP_SIZE, timeout=30):
+    def __init__(self, log_path, size=DESKTOP_SIZE, timeout=30, detached=False):
+        """`detached`: the server outlives this process (ended by its pid)."""
         read_fd, write_fd = os.pipe()
         self._log = open(log_path, 'ab')
         self.proc = subprocess.Popen(
             ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', '%dx%dx24' % size, '-nolisten', 'tcp'],
-            pass_fds=[write_fd], stdout=self._log, stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+            pass_fds=[write_fd], stdout=self._log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+            **({'start_new_session': True} if detached else {'preexec_fn': _die_with_parent}))
         os.close(write_fd)
-        atexit.register(self.stop)
+        if not detached:
+            atexit.register(self.stop)
         number = b''
         deadline = time.monotonic() + timeout
         try:
@@ -404,6 +407,19 @@ class RegFile:
 
 HIVE_FILES = {'HKLM': 'system.reg', 'HKEY_LOCAL_MACHINE': 'system.reg',
               'HKCU': 'user.reg', 'HKEY_CURRENT_USER': 'user.reg'}
+
+
+def save_registry(prefix_path, values):
+    """Writes [(key, name, value)] straight into a prefix's registry files,
+    each file read and written once. No Wine process may run yet."""
+    files = {}
+    for key, name, value in values:
+        filename, rest = split_hive(key)
+        if filename not in files:
+            files[filename] = RegFile(os.path.join(prefix_path, filename))
+        files[filename].set(rest, name, value)
+    for reg in files.values():
+        reg.save()
 
 
 def split_hive(key):
