@@ -548,8 +548,9 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     wd.log("DialogBoxParamA", "hinst=" + sim::handleText(instance) + " name=" + templateText(templateName) +
                                   " owner=" + sim::handleText(owner));
     sim::Module* m = wd.module(instance);
+    // An address that is no module holds no resources at all.
     if (!m || m->dialogs.empty()) {
-        wd.lastError = ERROR_RESOURCE_TYPE_NOT_FOUND;
+        wd.lastError = m ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_RESOURCE_DATA_NOT_FOUND;
         return -1;
     }
     auto found = m->dialogs.find(templateKey(templateName));

@@ -979,7 +979,8 @@ bool windowLong(HWND h, int index, const LONG_PTR* set, LONG_PTR& old) {
         }
         return true;
     case GWL_EXSTYLE:
-        old = static_cast<LONG_PTR>(w->exStyle);
+        // WS_EX_TOPMOST is the window's place in the Z order.
+        old = static_cast<LONG_PTR>(w->exStyle | (w->topmost ? WS_EX_TOPMOST : 0));
         if (set) w->exStyle = static_cast<DWORD>(*set);
         return true;
     case GWLP_USERDATA:
