@@ -27,6 +27,9 @@ constexpr size_t kMaxValueNameChars = 16383;
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
+// The types that hold text, which the calls terminate.
+bool holdsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
 std::string lower(const std::string& s) {
     std::string out = s;
     for (char& c : out)
@@ -216,7 +219,7 @@ bool Registry::dword(const std::string& path, const std::string& name, DWORD* ou
 
 std::string Registry::string(const std::string& path, const std::string& name) {
     const RegValue* v = value(path, name);
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ && v->type != REG_MULTI_SZ)) return "";
+    if (!v || !holdsText(v->type)) return "";
     auto end = std::find(v->data.begin(), v->data.end(), BYTE{0});
     return std::string(v->data.begin(), end);
 }
@@ -388,9 +391,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
     // A string stored without its terminator (another program may write one
     // so) gets one after the data where the buffer has room; the size
     // reported still counts the stored bytes only.
-    if (needed && *size > needed && v.data.back() &&
-        (v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ))
-        data[needed] = 0;
+    if (needed && *size > needed && v.data.back() && sim::holdsText(v.type)) data[needed] = 0;
     *size = needed;
     return ERROR_SUCCESS;
 }
@@ -405,9 +406,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BY
     // A string whose size leaves out the terminator that follows it in
     // memory is stored with it, as Windows does for the ANSI call; bytes
     // with no terminator after them are stored as given.
-    if (data && size && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && data[size - 1] &&
-        !data[size])
-        ++size;
+    if (data && size && sim::holdsText(type) && data[size - 1] && !data[size]) ++size;
     std::vector<BYTE> bytes(data, data + (data ? size : 0));
     sim::putValue(*k, sim::text(name), type, std::move(bytes));
     return ERROR_SUCCESS;
