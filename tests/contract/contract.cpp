@@ -5,6 +5,17 @@ namespace contract {
 
 const char kRegistryRoot[] = "Software\\TunerpadContract";
 
+const char* captureBoxName() { return "USB 2800 Video"; }
+
+bool registerWindowClass(const char* name, WNDPROC proc) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = testModule();
+    wc.lpszClassName = name;
+    return RegisterClassExA(&wc) != 0;
+}
+
 bool pumpUntil(const std::function<bool()>& done, DWORD limitMs) {
     const DWORD start = GetTickCount();
     const UINT_PTR guard = SetTimer(nullptr, 0, limitMs < 50 ? limitMs : 50, nullptr);

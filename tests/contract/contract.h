@@ -35,6 +35,10 @@ std::string childCommand(DWORD exitCode, DWORD ms);
 // The friendly name of the capture box registered as a video input device.
 const char* captureBoxName();
 
+// Registers a window class of the test module with `proc`; false when the
+// system refuses.
+bool registerWindowClass(const char* name, WNDPROC proc);
+
 // Pumps this thread's messages until `done()` answers true (true) or
 // `limitMs` pass (false). A thread timer of its own wakes the pump, so it
 // never waits on a queue that stays empty. On the simulated desktop the

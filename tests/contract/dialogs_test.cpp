@@ -32,8 +32,7 @@ protected:
         Contract::SetUp();
         g_cancels.clear();
         g_checkOnClick.clear();
-        WNDCLASSEXA wc = {sizeof wc, 0, DefWindowProcA, 0, 0, contract::testModule(), 0, 0, 0, 0, kOwnerClass, 0};
-        ASSERT_NE(0, RegisterClassExA(&wc));
+        ASSERT_TRUE(contract::registerWindowClass(kOwnerClass, DefWindowProcA));
         owner = CreateWindowExA(0, kOwnerClass, "Owner", WS_OVERLAPPEDWINDOW, 100, 50, 300, 200, nullptr, nullptr,
                                 contract::testModule(), nullptr);
         ASSERT_NE(nullptr, owner);

@@ -83,12 +83,7 @@ protected:
         g_seen.clear();
         g_ticks.clear();
         g_onTick = nullptr;
-        WNDCLASSEXA wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = windowProc;
-        wc.hInstance = contract::testModule();
-        wc.lpszClassName = kClass;
-        ASSERT_NE(0, RegisterClassExA(&wc));
+        ASSERT_TRUE(contract::registerWindowClass(kClass, windowProc));
         g_window = CreateWindowExA(0, kClass, "Messages", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                                    contract::testModule(), nullptr);
         ASSERT_NE(nullptr, g_window);

@@ -38,6 +38,4 @@ std::string childCommand(DWORD exitCode, DWORD ms) {
     return std::string("\"") + kChild + "\" --child";
 }
 
-const char* captureBoxName() { return "USB 2800 Video"; }
-
 }  // namespace contract

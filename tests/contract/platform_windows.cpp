@@ -79,6 +79,4 @@ std::string childCommand(DWORD exitCode, DWORD ms) {
     return "\"" + child + "\"" + args;
 }
 
-const char* captureBoxName() { return "USB 2800 Video"; }
-
 }  // namespace contract

@@ -44,12 +44,7 @@ protected:
     void SetUp() override {
         Contract::SetUp();
         g_windows.clear();
-        WNDCLASSEXA wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = contract::testModule();
-        wc.lpszClassName = kClass;
-        ASSERT_NE(0, RegisterClassExA(&wc));
+        ASSERT_TRUE(contract::registerWindowClass(kClass, DefWindowProcA));
         for (const char* title : {"Tunerpad walk A", "Tunerpad walk B", "Tunerpad walk C"}) {
             g_windows.push_back(CreateWindowExA(0, kClass, title, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
                                                 nullptr, contract::testModule(), nullptr));
